@@ -1,0 +1,59 @@
+# Top-level driver. Every target installs what is missing first (scripts/setup.sh).
+BUILD      ?= build
+JOBS       ?= $(shell nproc)
+SETUP_STAMP := $(BUILD)/.setup-ok
+WINARCH    := $(shell /usr/lib/wine/wine --version >/dev/null 2>&1 && echo win32 || echo win64)
+CMAKE_GEN  := -G Ninja -Wno-dev
+
+.PHONY: all setup dll native win64 test test-native test-asan test-wine demo clean
+
+all: dll native
+
+$(SETUP_STAMP): scripts/setup.sh scripts/wineprefix.sh
+	BUILD_DIR=$(abspath $(BUILD)) bash scripts/setup.sh
+	@touch $@
+
+setup: $(SETUP_STAMP)
+
+$(BUILD)/win32/build.ninja: $(SETUP_STAMP)
+	cmake $(CMAKE_GEN) -S . -B $(BUILD)/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
+
+$(BUILD)/win64/build.ninja: $(SETUP_STAMP)
+	cmake $(CMAKE_GEN) -S . -B $(BUILD)/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
+
+$(BUILD)/native/build.ninja: $(SETUP_STAMP)
+	cmake $(CMAKE_GEN) -S . -B $(BUILD)/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+$(BUILD)/asan/build.ninja: $(SETUP_STAMP)
+	cmake $(CMAKE_GEN) -S . -B $(BUILD)/asan -DCMAKE_BUILD_TYPE=Debug -DTREL_SANITIZE=ON \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+
+# The shipped DLL: build/win32/TrelClientHelper.dll (i686, stripped; symbols in .dll.dbg).
+dll: $(BUILD)/win32/build.ninja
+	cmake --build $(BUILD)/win32 -j $(JOBS)
+
+# The same sources for x86_64: the Wine test vehicle where the kernel cannot run 32-bit code.
+win64: $(BUILD)/win64/build.ninja
+	cmake --build $(BUILD)/win64 -j $(JOBS)
+
+native: $(BUILD)/native/build.ninja
+	cmake --build $(BUILD)/native -j $(JOBS)
+
+test-native: native
+	cd $(BUILD)/native && ctest --output-on-failure -j $(JOBS)
+
+test-asan: $(BUILD)/asan/build.ninja
+	cmake --build $(BUILD)/asan -j $(JOBS)
+	cd $(BUILD)/asan && ctest --output-on-failure -j $(JOBS)
+
+test-wine: dll $(if $(filter win64,$(WINARCH)),win64)
+	cd $(BUILD)/$(WINARCH) && ctest --output-on-failure
+
+test: test-native test-asan test-wine
+	@echo "all test tiers passed (Wine tests ran as $(WINARCH))"
+
+demo: dll $(if $(filter win64,$(WINARCH)),win64)
+	BUILD_DIR=$(abspath $(BUILD)) TREL_WINARCH=$(WINARCH) bash scripts/demo.sh
+
+clean:
+	rm -rf $(BUILD)/native $(BUILD)/asan $(BUILD)/win32 $(BUILD)/win64

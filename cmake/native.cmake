@@ -1,0 +1,18 @@
+# Native build: the portable core's unit tests.
+option(TREL_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(TREL_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+find_package(GTest QUIET)
+if(NOT GTest_FOUND)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  add_library(GTest::gtest_main ALIAS gtest_main)
+endif()
+
+file(GLOB TREL_NATIVE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*.cpp)
+add_executable(native_tests ${TREL_NATIVE_TESTS})
+target_link_libraries(native_tests PRIVATE trelcore GTest::gtest_main)
+include(GoogleTest)
+gtest_discover_tests(native_tests TEST_PREFIX "native." DISCOVERY_TIMEOUT 60)

@@ -1,0 +1,63 @@
+# Windows build: the COM server DLL, its type library and resources, and the Wine tests.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(TREL_TRIPLET x86_64-w64-mingw32)
+  set(TREL_WINARCH win64)
+  set(TREL_WIDL_TARGET -m64)
+  set(TREL_WIDL_LIBDIR /usr/lib/i386-linux-gnu/wine/i386-windows)
+else()
+  set(TREL_TRIPLET i686-w64-mingw32)
+  set(TREL_WINARCH win32)
+  set(TREL_WIDL_TARGET -m32)
+  set(TREL_WIDL_LIBDIR /usr/lib/i386-linux-gnu/wine/i386-windows)
+endif()
+get_filename_component(_trel_parent ${CMAKE_BINARY_DIR} DIRECTORY)
+set(TREL_BUILD_ROOT ${_trel_parent} CACHE PATH "Top build folder that holds the Wine prefix")
+find_program(WIDL NAMES ${TREL_TRIPLET}-widl i686-w64-mingw32-widl REQUIRED)
+set(TREL_GEN ${CMAKE_BINARY_DIR}/generated)
+file(MAKE_DIRECTORY ${TREL_GEN})
+set(TREL_IDL ${CMAKE_SOURCE_DIR}/src/resources/TrelClientHelper.idl)
+add_custom_command(
+  OUTPUT ${TREL_GEN}/TrelClientHelper.tlb ${TREL_GEN}/TrelClientHelper_h.h ${TREL_GEN}/TrelClientHelper_i.c
+  COMMAND ${WIDL} ${TREL_WIDL_TARGET} -I/usr/include/wine/wine/windows -L${TREL_WIDL_LIBDIR}
+          -t -o ${TREL_GEN}/TrelClientHelper.tlb ${TREL_IDL}
+  COMMAND ${WIDL} ${TREL_WIDL_TARGET} -I/usr/include/wine/wine/windows -h -o ${TREL_GEN}/TrelClientHelper_h.h ${TREL_IDL}
+  COMMAND ${WIDL} ${TREL_WIDL_TARGET} -I/usr/include/wine/wine/windows -u -o ${TREL_GEN}/TrelClientHelper_i.c ${TREL_IDL}
+  DEPENDS ${TREL_IDL}
+  COMMENT "widl: type library, header and GUIDs")
+add_custom_target(trel_idl DEPENDS ${TREL_GEN}/TrelClientHelper.tlb ${TREL_GEN}/TrelClientHelper_h.h)
+
+set(TREL_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+set(TREL_SYSTEM_LIBS ole32 oleaut32 uuid advapi32 user32 kernel32)
+
+# Everything of the component but its entry points, so that Windows unit tests can drive it.
+add_library(trelshell STATIC
+  src/framework/AfxException.cpp
+  src/framework/Module.cpp
+  src/shell/ErrorReport.cpp
+  src/shell/CallFrame.cpp
+  src/shell/ClientHelper.cpp
+  src/shell/Registrar.cpp
+  src/picture/WorkFolder.cpp
+  ${TREL_GEN}/TrelClientHelper_i.c
+)
+add_dependencies(trelshell trel_idl)
+target_include_directories(trelshell PUBLIC src ${TREL_GEN} src/resources)
+target_link_libraries(trelshell PUBLIC trelcore ${TREL_SYSTEM_LIBS})
+target_compile_definitions(trelshell PUBLIC _WIN32_WINNT=0x0601 WINVER=0x0601)
+
+set(TREL_RC ${CMAKE_SOURCE_DIR}/src/resources/TrelClientHelper.rc)
+set_source_files_properties(${TREL_RC} PROPERTIES OBJECT_DEPENDS
+  "${TREL_GEN}/TrelClientHelper.tlb;${CMAKE_SOURCE_DIR}/src/resources/TrelClientHelper.rgs;${CMAKE_SOURCE_DIR}/src/resources/TrelClientHelper.manifest")
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${TREL_GEN} -I${CMAKE_SOURCE_DIR}/src/resources -c 65001")
+
+add_library(TrelClientHelper SHARED src/shell/Module.cpp ${TREL_RC} src/resources/TrelClientHelper.def)
+set_target_properties(TrelClientHelper PROPERTIES PREFIX "" OUTPUT_NAME TrelClientHelper)
+target_link_libraries(TrelClientHelper PRIVATE trelshell ${TREL_STATIC_RUNTIME} -Wl,--enable-stdcall-fixup)
+# Symbols go to a separate file; the DLL itself is stripped.
+add_custom_command(TARGET TrelClientHelper POST_BUILD
+  COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:TrelClientHelper> $<TARGET_FILE:TrelClientHelper>.dbg
+  COMMAND ${CMAKE_STRIP} --strip-debug --strip-unneeded $<TARGET_FILE:TrelClientHelper>
+  COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=$<TARGET_FILE:TrelClientHelper>.dbg $<TARGET_FILE:TrelClientHelper>
+  WORKING_DIRECTORY $<TARGET_FILE_DIR:TrelClientHelper>)
+
+include(${CMAKE_SOURCE_DIR}/cmake/winetests.cmake)

@@ -1,0 +1,45 @@
+# Windows test executables and scripts, run under Wine by CTest.
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+foreach(t gtest gtest_main)
+  target_compile_options(${t} PRIVATE -w)
+endforeach()
+
+set(TREL_WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-test.sh)
+set(TREL_FIXTURE ${CMAKE_SOURCE_DIR}/scripts/wine-fixture.sh)
+
+# Tests of the component's insides, linked with its code and resources.
+file(GLOB TREL_WIN_UNIT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/unit_*.cpp)
+add_executable(win_unit_tests ${TREL_WIN_UNIT_SOURCES} ${TREL_RC})
+target_link_libraries(win_unit_tests PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
+
+# A C++ client of the registered DLL.
+file(GLOB TREL_WIN_CLIENT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/client_*.cpp)
+add_executable(win_client_tests ${TREL_WIN_CLIENT_SOURCES} ${TREL_GEN}/TrelClientHelper_i.c)
+add_dependencies(win_client_tests trel_idl TrelClientHelper)
+target_include_directories(win_client_tests PRIVATE ${TREL_GEN} src)
+target_link_libraries(win_client_tests PRIVATE gtest gtest_main ole32 oleaut32 uuid advapi32 user32 ${TREL_STATIC_RUNTIME})
+
+set(TREL_TEST_ENV "TREL_WINARCH=${TREL_WINARCH};BUILD_DIR=${TREL_BUILD_ROOT};TREL_DLL=$<TARGET_FILE:TrelClientHelper>")
+
+add_test(NAME wine.setup COMMAND ${TREL_FIXTURE} setup $<TARGET_FILE:TrelClientHelper>)
+add_test(NAME wine.cleanup COMMAND ${TREL_FIXTURE} cleanup)
+set_tests_properties(wine.setup PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${TREL_TEST_ENV}")
+set_tests_properties(wine.cleanup PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${TREL_TEST_ENV}")
+
+function(trel_wine_test name)
+  add_test(NAME ${name} COMMAND ${TREL_WINE_RUN} ${ARGN})
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${TREL_TEST_ENV}"
+                       TIMEOUT 300 RESOURCE_LOCK wineprefix)
+endfunction()
+
+trel_wine_test(wine.unit $<TARGET_FILE:win_unit_tests>)
+trel_wine_test(wine.client $<TARGET_FILE:win_client_tests>)
+
+file(GLOB TREL_SCRIPTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/scripts/*.vbs ${CMAKE_SOURCE_DIR}/tests/scripts/*.js)
+foreach(script ${TREL_SCRIPTS})
+  get_filename_component(n ${script} NAME)
+  trel_wine_test(wine.script.${n} --cscript ${script})
+endforeach()

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# setup DLL: makes sure the shared prefix exists, keeps one wineserver running for all tests and
+# registers the DLL. cleanup: stops that wineserver.
+set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+case "${1:-}" in
+  setup)
+    "$TREL_ROOT/scripts/wineprefix.sh" >/dev/null
+    "$TREL_WINESERVER" -p >/dev/null 2>&1 || true
+    dll="$(winpath "$2")"
+    if ! "$TREL_WINE" regsvr32 /s "$dll"; then
+      echo "regsvr32 $dll failed" >&2; exit 1
+    fi
+    echo "registered $dll in $WINEPREFIX ($TREL_WINARCH)";;
+  cleanup)
+    "$TREL_WINESERVER" -k >/dev/null 2>&1 || true;;
+  *) echo "usage: $0 setup DLL | cleanup" >&2; exit 2;;
+esac

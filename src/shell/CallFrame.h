@@ -1,0 +1,66 @@
+// The frame every automation method runs in: the component's own resources and activation
+// context for the call, then one exception boundary that turns whatever escapes the body into an
+// HRESULT with error information. Bodies raise; they never return error codes.
+#pragma once
+#include <windows.h>
+#include <comdef.h>
+
+#include "framework/AfxException.h"
+#include "shell/ErrorReport.h"
+
+#include "TrelClientHelper_h.h"
+
+// Activates the module's activation context (manifest 24/2) for the scope; restores it on exit.
+class CModuleStateScope
+{
+public:
+    CModuleStateScope();
+    ~CModuleStateScope();
+    CModuleStateScope(const CModuleStateScope&) = delete;
+    CModuleStateScope& operator=(const CModuleStateScope&) = delete;
+
+private:
+    ULONG_PTR m_cookie = 0;
+    bool m_active = false;
+};
+
+// Created at module load from the manifest resource, released at unload.
+void CreateModuleActivationContext(HINSTANCE hInstance);
+void ReleaseModuleActivationContext();
+
+template <class Body>
+HRESULT RunInFrame(const wchar_t* context, Body&& body)
+{
+    CModuleStateScope state;
+    try {
+        body();
+        return S_OK;
+    } catch (CException* e) {
+        return ReportMfcException(CLSID_ClientHelper, GUID_NULL, e, context);
+    } catch (const _com_error& error) {
+        return ReportComError(CLSID_ClientHelper, GUID_NULL, error, context);
+    } catch (...) {
+        return ReportComError(CLSID_ClientHelper, GUID_NULL, _com_error(E_FAIL), context);
+    }
+}
+
+// A body that has changed something outside itself undoes it when a failure passes through,
+// then lets the same exception go on to the boundary unchanged.
+template <class Body, class Undo>
+void UndoOnFailure(Body&& body, Undo&& undo)
+{
+    try {
+        body();
+    } catch (...) {
+        try {
+            undo();
+        } catch (...) {
+            // The original failure is the one the caller must see.
+        }
+        throw;
+    }
+}
+
+// Undo steps of the clean-up table.
+void DeleteWorkCopy(const char* fileName);   // the copy of the caller's file in the working folder
+void ShowParentAgain(HWND hParent);          // a hidden parent window is shown again, topmost
