@@ -6,13 +6,18 @@ set -euo pipefail
 case "${1:-}" in
   setup)
     "$TREL_ROOT/scripts/wineprefix.sh" >/dev/null
-    "$TREL_WINESERVER" -p >/dev/null 2>&1 || true
+    export DISPLAY="$("$TREL_ROOT/scripts/xvfb.sh" start)"
+    "$TREL_WINESERVER" -p >/dev/null 2>&1 </dev/null || true
+    # Start Wine's own services now, detached from our output: CTest waits for every holder of a
+    # test's stdout, and services started by the first program of a test would keep it open.
+    "$TREL_WINE" wineboot >/dev/null 2>&1 </dev/null || true
     dll="$(winpath "$2")"
     if ! "$TREL_WINE" regsvr32 /s "$dll"; then
       echo "regsvr32 $dll failed" >&2; exit 1
     fi
     echo "registered $dll in $WINEPREFIX ($TREL_WINARCH)";;
   cleanup)
-    "$TREL_WINESERVER" -k >/dev/null 2>&1 || true;;
+    "$TREL_WINESERVER" -k >/dev/null 2>&1 || true
+    "$TREL_ROOT/scripts/xvfb.sh" stop;;
   *) echo "usage: $0 setup DLL | cleanup" >&2; exit 2;;
 esac

@@ -9,7 +9,10 @@ set -uo pipefail
 WORK="$WINEPREFIX/drive_c/trel-tests"
 mkdir -p "$WORK"
 cd "$WORK"
-if [ -n "${TREL_NEED_DISPLAY:-}" ] && [ -z "${DISPLAY:-}" ]; then
+# Never let Wine's background services inherit our output (see wine-fixture.sh).
+pgrep -f "services.exe" -u "$(id -u)" >/dev/null 2>&1 || "$TREL_WINE" wineboot >/dev/null 2>&1 </dev/null || true
+# Windows need a display: every Wine test gets the one Xvfb the fixture started.
+if [ -z "${DISPLAY:-}" ] || [ -n "${CI:-}" ]; then
   export DISPLAY="$("$TREL_ROOT/scripts/xvfb.sh" start)"
 fi
 

@@ -1,4 +1,4 @@
-#include "shell/RegScript.h"
+#include "RegScript.h"
 
 #include <cstddef>
 #include <utility>
@@ -66,6 +66,8 @@ public:
     Lexer(const std::string& text, const std::vector<RegReplacement>& reps) : s_(text), reps_(reps) {
         // Editors commonly save resource scripts with a UTF-8 BOM.
         if (s_.size() >= 3 && s_.compare(0, 3, "\xEF\xBB\xBF") == 0) pos_ = 3;
+        // Resource data may carry a terminator or padding; a NUL elsewhere is an error.
+        while (end_ > pos_ && s_[end_ - 1] == '\0') --end_;
     }
 
     bool Next(Token& t, std::string& err) {
@@ -101,12 +103,12 @@ private:
     static constexpr std::size_t kGuidLen = sizeof(kGuidShape) - 1;
 
     bool GuidAt(std::size_t p) const {
-        if (s_.size() - p < kGuidLen) return false;
+        if (end_ - p < kGuidLen) return false;
         for (std::size_t i = 0; i < kGuidLen; ++i) {
             const char c = s_[p + i];
             if (kGuidShape[i] == 'h' ? HexDigit(c) < 0 : c != kGuidShape[i]) return false;
         }
-        return p + kGuidLen == s_.size() || EndsBareToken(s_[p + kGuidLen]);
+        return p + kGuidLen == end_ || EndsBareToken(s_[p + kGuidLen]);
     }
 
     bool Expand(const std::string& raw, int line, std::string& out, std::string& err) {
@@ -120,7 +122,8 @@ private:
             }
             out.append(raw, i, pct - i);
             const std::size_t close = raw.find('%', pct + 1);
-            if (close == std::string::npos) return Fail(line, "unterminated '%' (write %% for a literal percent sign)", err);
+            if (close == std::string::npos)
+                return Fail(line, "unterminated '%' (write %% for a literal percent sign)", err);
             const std::string name = raw.substr(pct + 1, close - pct - 1);
             if (name.empty()) {
                 out += '%';
@@ -142,12 +145,12 @@ private:
 
     bool Read(Token& t, std::string& err) {
         t = Token();
-        while (pos_ < s_.size() && IsSpace(s_[pos_])) {
+        while (pos_ < end_ && IsSpace(s_[pos_])) {
             if (s_[pos_] == '\n') ++line_;
             ++pos_;
         }
         t.line = line_;
-        if (pos_ >= s_.size()) return true;
+        if (pos_ >= end_) return true;
 
         const char c = s_[pos_];
         if (c == '\0') return Fail(line_, "NUL byte in script", err);
@@ -173,11 +176,11 @@ private:
             t.quoted = true;
             ++pos_;
             for (;;) {
-                if (pos_ >= s_.size()) return Fail(t.line, "unterminated quoted string", err);
+                if (pos_ >= end_) return Fail(t.line, "unterminated quoted string", err);
                 const char q = s_[pos_];
                 if (q == '\0') return Fail(line_, "NUL byte in script", err);
                 if (q == '\'') {
-                    if (pos_ + 1 < s_.size() && s_[pos_ + 1] == '\'') {
+                    if (pos_ + 1 < end_ && s_[pos_ + 1] == '\'') {
                         raw += '\'';
                         pos_ += 2;
                         continue;
@@ -190,14 +193,14 @@ private:
                 ++pos_;
             }
             // 'a'b would otherwise silently become two names.
-            if (pos_ < s_.size() && !EndsBareToken(s_[pos_]))
+            if (pos_ < end_ && !EndsBareToken(s_[pos_]))
                 return Fail(line_, "unexpected text right after a quoted string", err);
         } else if (c == '{') {
             // GuidAt already checked the shape and what follows the closing brace.
             raw = s_.substr(pos_, kGuidLen);
             pos_ += kGuidLen;
         } else {
-            while (pos_ < s_.size() && !EndsBareToken(s_[pos_])) {
+            while (pos_ < end_ && !EndsBareToken(s_[pos_])) {
                 const char b = s_[pos_];
                 if (b == '\0') return Fail(line_, "NUL byte in script", err);
                 if (b == '\'') return Fail(line_, "quote inside an unquoted name", err);
@@ -212,6 +215,7 @@ private:
     const std::string& s_;
     const std::vector<RegReplacement>& reps_;
     std::size_t pos_ = 0;
+    std::size_t end_ = s_.size();
     int line_ = 1;
     bool havePeek_ = false;
     Token peeked_;
@@ -289,7 +293,8 @@ public:
             if (!root) return Fail(t.line, "expected a root key (HKCR, HKCU, HKLM or HKU), found " + Describe(t));
             Token open;
             if (!lex_.Next(open, err_)) return false;
-            if (open.kind != TokKind::Open) return Fail(open.line, "expected '{' after " + t.text + ", found " + Describe(open));
+            if (open.kind != TokKind::Open)
+                return Fail(open.line, "expected '{' after " + t.text + ", found " + Describe(open));
             RegRootBlock block;
             block.root = root;
             if (!ParseBlock(block.keys, nullptr, 1, open.line)) return false;
@@ -343,12 +348,14 @@ private:
     bool ParseNamedValue(std::vector<RegNamedValue>& values, int valLine) {
         Token name;
         if (!lex_.Next(name, err_)) return false;
-        if (name.kind != TokKind::Word) return Fail(name.line, "expected a value name after 'val', found " + Describe(name));
+        if (name.kind != TokKind::Word)
+            return Fail(name.line, "expected a value name after 'val', found " + Describe(name));
         // An empty name would address the default value, which has its own syntax.
         if (name.text.empty()) return Fail(name.line, "empty value name");
         Token eq;
         if (!lex_.Next(eq, err_)) return false;
-        if (eq.kind != TokKind::Equals) return Fail(eq.kind == TokKind::End ? valLine : eq.line, "expected '=' after value name");
+        if (eq.kind != TokKind::Equals)
+            return Fail(eq.kind == TokKind::End ? valLine : eq.line, "expected '=' after value name");
         RegNamedValue v;
         v.name = std::move(name.text);
         if (!ParseTypedValue(v.value, eq.line)) return false;

@@ -89,35 +89,22 @@ public:
         open.erase(it);
     }
     long SetString(Key k, const std::string& n, const std::string& d) override {
-        RegValue v;
-        v.text = d;
-        return Set(k, n, v);
+        return Set(k, n, {RegValueType::String, d, 0, {}});
     }
     long SetDword(Key k, const std::string& n, uint32_t d) override {
-        RegValue v;
-        v.type = RegValueType::Dword;
-        v.dword = d;
-        return Set(k, n, v);
+        return Set(k, n, {RegValueType::Dword, {}, d, {}});
     }
     long SetBinary(Key k, const std::string& n, const std::vector<uint8_t>& d) override {
-        RegValue v;
-        v.type = RegValueType::Binary;
-        v.bytes = d;
-        return Set(k, n, v);
+        return Set(k, n, {RegValueType::Binary, {}, 0, d});
     }
     long DeleteValue(Key k, const std::string& n) override {
-        if (Fault("DeleteValue", n)) return faultCode;
-        return K(k)->values.erase(n) ? 0 : 2;
+        return Fault("DeleteValue", n) ? faultCode : K(k)->values.erase(n) ? 0 : 2;
     }
-    long DeleteTree(Key p, const std::string& n) override {
-        if (Fault("DeleteTree", n)) return faultCode;
-        return Erase(p, n);
-    }
+    long DeleteTree(Key p, const std::string& n) override { return Fault("DeleteTree", n) ? faultCode : Erase(p, n); }
     long DeleteKey(Key p, const std::string& n) override {
         if (Fault("DeleteKey", n)) return faultCode;
         auto it = K(p)->subkeys.find(n);
-        if (it != K(p)->subkeys.end() && !it->second->subkeys.empty()) return 5;
-        return Erase(p, n);
+        return it != K(p)->subkeys.end() && !it->second->subkeys.empty() ? 5 : Erase(p, n);
     }
     long HasSubKeys(Key k, bool& result) override {
         result = !K(k)->subkeys.empty();
@@ -201,7 +188,8 @@ std::string ParseError(const std::string& text) {
 
 TEST(RegScriptRun, RegisterWritesEveryKeyAndValueOfTheServerScript) {
     MemRegistry reg;
-    ASSERT_EQ(RunRegScript(MustParse(kScript), reg, true), 0);
+    // As a resource may store it: with a BOM and NUL padding.
+    ASSERT_EQ(RunRegScript(MustParse("\xEF\xBB\xBF" + std::string(kScript) + std::string(3, '\0')), reg, true), 0);
     EXPECT_TRUE(reg.open.empty());
 
     EXPECT_EQ(reg.Subkeys("HKCR"), (std::set<std::string>{"CLSID", "TrelClientHelper.ClientHelper",
@@ -230,7 +218,8 @@ TEST(RegScriptRun, RegisterWritesEveryKeyAndValueOfTheServerScript) {
 
 TEST(RegScriptRun, UnregisterRemovesOnlyWhatTheScriptOwns) {
     MemRegistry reg;
-    reg.Find("HKCR\\CLSID\\{00000000-1111-2222-3333-444444444444}\\InprocServer32", true)->values[""].text = "other.dll";
+    const std::string other = "HKCR\\CLSID\\{00000000-1111-2222-3333-444444444444}\\InprocServer32";
+    reg.Find(other, true)->values[""].text = "other.dll";
     ASSERT_EQ(RunRegScript(MustParse(kScript), reg, true), 0);
     reg.Find("HKCR\\TrelClientHelper.ClientHelper\\Extra", true);
     reg.Find("HKCR\\TrelClientHelper.ClientHelper.1")->values["Unlisted"].text = "x";
@@ -241,7 +230,7 @@ TEST(RegScriptRun, UnregisterRemovesOnlyWhatTheScriptOwns) {
     EXPECT_EQ(reg.Find("HKCR\\TrelClientHelper.ClientHelper.1"), nullptr);  // unlisted values don't keep it
     EXPECT_EQ(reg.Subkeys("HKCR\\TrelClientHelper.ClientHelper"), std::set<std::string>{"Extra"});
     EXPECT_EQ(reg.Subkeys("HKCR\\CLSID"), std::set<std::string>{"{00000000-1111-2222-3333-444444444444}"});
-    EXPECT_EQ(reg.Str("HKCR\\CLSID\\{00000000-1111-2222-3333-444444444444}\\InprocServer32"), "other.dll");
+    EXPECT_EQ(reg.Str(other), "other.dll");
 
     // A second unregister finds nothing to do, and NoRemove keeps even an empty CLSID.
     MemRegistry empty;
