@@ -46,13 +46,13 @@ test-asan: $(BUILD)/asan/build.ninja
 	cmake --build $(BUILD)/asan -j $(JOBS)
 	cd $(BUILD)/asan && ctest --output-on-failure -j $(JOBS)
 
-test-wine: dll $(if $(filter win64,$(WINARCH)),win64)
+test-wine: native dll $(if $(filter win64,$(WINARCH)),win64)
 	cd $(BUILD)/$(WINARCH) && ctest --output-on-failure
 
 test: test-native test-asan test-wine
 	@echo "all test tiers passed (Wine tests ran as $(WINARCH))"
 
-demo: dll $(if $(filter win64,$(WINARCH)),win64)
+demo: native dll $(if $(filter win64,$(WINARCH)),win64)
 	BUILD_DIR=$(abspath $(BUILD)) TREL_WINARCH=$(WINARCH) bash scripts/demo.sh
 
 clean:

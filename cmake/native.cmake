@@ -16,3 +16,6 @@ add_executable(native_tests ${TREL_NATIVE_TESTS})
 target_link_libraries(native_tests PRIVATE trelcore GTest::gtest_main)
 include(GoogleTest)
 gtest_discover_tests(native_tests TEST_PREFIX "native." DISCOVERY_TIMEOUT 60)
+
+# Device models and line tools for the Wine tests.
+add_executable(ptycom tests/tools/ptycom.cpp)

@@ -29,10 +29,16 @@ add_test(NAME wine.cleanup COMMAND ${TREL_FIXTURE} cleanup)
 set_tests_properties(wine.setup PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${TREL_TEST_ENV}")
 set_tests_properties(wine.cleanup PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${TREL_TEST_ENV}")
 
-function(trel_wine_test name)
-  add_test(NAME ${name} COMMAND ${TREL_WINE_RUN} ${ARGN})
+# A test command run as given (it calls scripts/wine-test.sh itself where it runs Windows code).
+function(trel_wine_command name)
+  add_test(NAME ${name} COMMAND ${ARGN})
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${TREL_TEST_ENV}"
                        TIMEOUT 300 RESOURCE_LOCK wineprefix)
+endfunction()
+
+# A Windows program or script client run under Wine.
+function(trel_wine_test name)
+  trel_wine_command(${name} ${TREL_WINE_RUN} ${ARGN})
 endfunction()
 
 trel_wine_test(wine.unit $<TARGET_FILE:win_unit_tests>)
@@ -43,3 +49,8 @@ foreach(script ${TREL_SCRIPTS})
   get_filename_component(n ${script} NAME)
   trel_wine_test(wine.script.${n} --cscript ${script})
 endforeach()
+
+# The serial-line harness: a pty served by a native device model appears as COM7.
+add_executable(serial_echo tests/wine/serial_echo.cpp)
+target_link_libraries(serial_echo PRIVATE ${TREL_STATIC_RUNTIME})
+trel_wine_command(wine.serial_echo ${CMAKE_SOURCE_DIR}/scripts/pty-com.sh 7 echo -- ${TREL_WINE_RUN} $<TARGET_FILE:serial_echo> COM7)

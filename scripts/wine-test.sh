@@ -18,6 +18,7 @@ fi
 
 if [ "${1:-}" != "--cscript" ]; then
   exe="$1"; shift
+  [ -f "$exe" ] || { echo "FAIL: no test program $exe"; exit 1; }
   timeout --kill-after=10 "${TREL_TEST_TIMEOUT:-240}" "$TREL_WINE" "$exe" "$@"
   exit $?
 fi

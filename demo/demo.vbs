@@ -1,0 +1,49 @@
+' TrelClientHelper demonstration: what a script of the client program sees.
+Option Explicit
+Dim helper, shell, fso, result, logPath, dllPath, f, lastLine, line
+
+dllPath = WScript.Arguments(0)
+Set shell = CreateObject("WScript.Shell")
+Set fso = CreateObject("Scripting.FileSystemObject")
+
+Set helper = CreateObject("TrelClientHelper.ClientHelper")
+WScript.Echo "Объект создан: " & TypeName(helper) & " (ProgID TrelClientHelper.ClientHelper)"
+WScript.Echo "Рабочая папка для снимков: " & fso.GetSpecialFolder(2) & "\"
+
+' An empty file name is not an error: the result is simply empty.
+result = helper.ResizePicture("", 640, 480)
+WScript.Echo "ResizePicture("""", 640, 480) = """ & result & """"
+
+' A failure reaches the script as Err.Number, Err.Source and Err.Description.
+On Error Resume Next
+result = helper.ReadKey("COM3")
+WScript.Echo "ReadKey(""COM3""):"
+WScript.Echo "  Err.Number      = &H" & Hex(Err.Number)
+WScript.Echo "  Err.Source      = " & Err.Source
+WScript.Echo "  Err.Description = " & Replace(Err.Description, vbCrLf, " | ")
+Err.Clear
+On Error GoTo 0
+
+logPath = fso.GetParentFolderName(dllPath) & "\trel_log.txt"
+If fso.FileExists(logPath) Then
+    Set f = fso.OpenTextFile(logPath, 1)
+    ' An entry spans several lines: from the date to "File: ...; Line: ...".
+    Dim entry, inEntry
+    Do While Not f.AtEndOfStream
+        line = f.ReadLine
+        If InStr(line, vbTab & "CClientHelper::") > 0 Then
+            entry = line
+            inEntry = True
+        ElseIf inEntry Then
+            entry = entry & " | " & line
+        End If
+        If InStr(line, "File: ") > 0 Then
+            If inEntry Then lastLine = entry
+            inEntry = False
+        End If
+    Loop
+    f.Close
+    WScript.Echo "Журнал " & logPath & ", последняя запись:"
+    WScript.Echo "  " & Replace(lastLine, vbTab, " <TAB> ")
+End If
+WScript.Echo "Готово."

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# The component's main job on this machine: register the DLL in a prefix of its own and run the
+# demonstration script through cscript, as the client program's scripts call it.
+set -euo pipefail
+BUILD="${BUILD_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build}"
+export WINEPREFIX="$BUILD/demo-prefix-${TREL_WINARCH:-win32}"
+. "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+WINEPREFIX="$WINEPREFIX" "$TREL_ROOT/scripts/wineprefix.sh" >/dev/null
+dll="$TREL_WINBUILD/TrelClientHelper.dll"
+echo "== TrelClientHelper demo ($TREL_WINARCH build: $dll)"
+[ "$TREL_WINARCH" = win64 ] && echo "   (this kernel runs no 32-bit code: the x86_64 build of the same sources stands in for the i686 DLL)"
+export DISPLAY="${DISPLAY:-$("$TREL_ROOT/scripts/xvfb.sh" start)}"
+"$TREL_WINE" wineboot >/dev/null 2>&1 </dev/null || true
+"$TREL_WINE" regsvr32 /s "$(winpath "$dll")"
+echo "== registered with regsvr32 in $WINEPREFIX"
+work="$WINEPREFIX/drive_c/demo"
+mkdir -p "$work"
+iconv -f UTF-8 -t CP1251 "$TREL_ROOT/demo/demo.vbs" > "$work/demo.vbs"
+# cscript writes to the console in the OEM code page (866 in the Russian locale).
+"$TREL_WINE" cscript //nologo 'C:\demo\demo.vbs' "$(winpath "$dll")" 2>/dev/null | iconv -f CP866 -t UTF-8 | tr -d '\r'
+"$TREL_WINESERVER" -w
