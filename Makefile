@@ -47,6 +47,7 @@ test-asan: $(BUILD)/asan/build.ninja
 	cd $(BUILD)/asan && ctest --output-on-failure -j $(JOBS)
 
 test-wine: native dll $(if $(filter win64,$(WINARCH)),win64)
+	cd $(BUILD)/win32 && ctest --output-on-failure -L static
 	cd $(BUILD)/$(WINARCH) && ctest --output-on-failure
 
 test: test-native test-asan test-wine

@@ -19,3 +19,4 @@ gtest_discover_tests(native_tests TEST_PREFIX "native." DISCOVERY_TIMEOUT 60)
 
 # Device models and line tools for the Wine tests.
 add_executable(ptycom tests/tools/ptycom.cpp)
+target_compile_definitions(native_tests PRIVATE TREL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")

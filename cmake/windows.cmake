@@ -61,3 +61,7 @@ add_custom_command(TARGET TrelClientHelper POST_BUILD
   WORKING_DIRECTORY $<TARGET_FILE_DIR:TrelClientHelper>)
 
 include(${CMAKE_SOURCE_DIR}/cmake/winetests.cmake)
+
+# Static checks of the DLL that need no Wine: imports and exports.
+add_test(NAME dll.imports COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-dll.sh $<TARGET_FILE:TrelClientHelper>)
+set_tests_properties(dll.imports PROPERTIES LABELS static ENVIRONMENT "OBJDUMP=${CMAKE_OBJDUMP}")

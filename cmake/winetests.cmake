@@ -20,7 +20,7 @@ file(GLOB TREL_WIN_CLIENT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wi
 add_executable(win_client_tests ${TREL_WIN_CLIENT_SOURCES} ${TREL_GEN}/TrelClientHelper_i.c)
 add_dependencies(win_client_tests trel_idl TrelClientHelper)
 target_include_directories(win_client_tests PRIVATE ${TREL_GEN} src)
-target_link_libraries(win_client_tests PRIVATE gtest gtest_main ole32 oleaut32 uuid advapi32 user32 ${TREL_STATIC_RUNTIME})
+target_link_libraries(win_client_tests PRIVATE gtest gtest_main ole32 oleaut32 uuid advapi32 user32 version ${TREL_STATIC_RUNTIME})
 
 set(TREL_TEST_ENV "TREL_WINARCH=${TREL_WINARCH};BUILD_DIR=${TREL_BUILD_ROOT};TREL_DLL=$<TARGET_FILE:TrelClientHelper>")
 

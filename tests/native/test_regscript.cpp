@@ -1,5 +1,6 @@
 #include "shell/RegScript.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -433,3 +434,15 @@ TEST(RegScriptParse, GarbageNeverCrashesOrHangs) {
 }
 
 }  // namespace
+
+TEST(RegScriptRun, ShippedResourceIsTheScriptTestedHere) {
+    std::ifstream f(std::string(TREL_SOURCE_DIR) + "/src/resources/TrelClientHelper.rgs", std::ios::binary);
+    ASSERT_TRUE(f.good());
+    std::string shipped((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    auto trim = [](std::string s) {
+        s.erase(0, s.find_first_not_of("\r\n"));
+        s.erase(s.find_last_not_of("\r\n") + 1);
+        return s;
+    };
+    EXPECT_EQ(trim(shipped), trim(kScript));
+}
