@@ -23,6 +23,13 @@ const char kEditorKey[] = "Applications\\PhotoEd.exe\\shell\\open\\command";
 
 void CALLBACK CleanupTimerProc(HWND, UINT, UINT_PTR, DWORD)
 {
+    CleanupTimerTick();
+}
+
+} // namespace
+
+void CleanupTimerTick()
+{
     try {
         if (g_pCurrentObject != nullptr)
             CleanWorkFolder();
@@ -35,6 +42,8 @@ void CALLBACK CleanupTimerProc(HWND, UINT, UINT_PTR, DWORD)
         LogHResult(err ? HRESULT_FROM_WIN32(err) : E_FAIL, "", __FILE__, __LINE__);
     }
 }
+
+namespace {
 
 // A method whose body comes with a later version of the component.
 [[noreturn]] void NotAvailable(const char* method)
@@ -212,6 +221,11 @@ CClientHelper::~CClientHelper()
     g_pCurrentObject = nullptr;
     DestroyScannerObject();
     ModuleUnlock();
+}
+
+std::string CClientHelper::GetWorkFolder() const
+{
+    return ::GetWorkFolder();
 }
 
 bool CClientHelper::LookUpPhotoEditor()

@@ -54,6 +54,8 @@ public:
     // The registered photo editor's command; empty when none is registered.
     const std::string& EditorCommand() const { return m_strEditorCommand; }
     bool LookUpPhotoEditor();
+    // The folder of the working picture files, ending with a backslash.
+    std::string GetWorkFolder() const;
 
 private:
     explicit CClientHelper(IUnknown* pOuter);
@@ -85,6 +87,8 @@ void ReleaseCachedTypeInfo();
 // Process-wide state shared by the objects.
 CClientHelper* CurrentClientHelper();
 UINT_PTR CleanupTimerId();
+// One tick of the daily clean-up timer: cleans the working folder for the current object, if any.
+void CleanupTimerTick();
 // Destroys the process-wide scanner object, if there is one.
 void DestroyScannerObject();
 

@@ -135,11 +135,26 @@ TEST(WorkFolder, ConstructionCleansAndTheTimerIsKept)
     ASSERT_EQ(CClientHelper::CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&q)), S_OK);
     EXPECT_NE(CleanupTimerId(), 0u);
     EXPECT_NE(CleanupTimerId(), first);
+    EXPECT_EQ(CurrentClientHelper()->GetWorkFolder(), GetWorkFolder());
+
+    // A tick cleans for the current object; with none it does nothing.
+    WriteFile(old, "x");
+    SetLastAccessHoursAgo(old, 30);
     q->Release();
     EXPECT_EQ(CurrentClientHelper(), nullptr);
+    CleanupTimerTick();
+    EXPECT_TRUE(Exists(old));
     EXPECT_EQ(CleanupTimerId(), 0u);
     p->Release();
     EXPECT_EQ(ModuleLockCount(), 0);
+    IUnknown* r = nullptr;
+    ASSERT_EQ(CClientHelper::CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&r)), S_OK);
+    EXPECT_FALSE(Exists(old));  // construction cleaned it
+    WriteFile(old, "x");
+    SetLastAccessHoursAgo(old, 30);
+    CleanupTimerTick();
+    EXPECT_FALSE(Exists(old));
+    r->Release();
 }
 
 class PhotoEditor : public testing::Test
