@@ -61,6 +61,10 @@ std::string NarrowName(BSTR bstr)
 class CEmptyConnectionPointEnum final : public IEnumConnectionPoints
 {
 public:
+    // Any live object of the module keeps the module loaded.
+    CEmptyConnectionPointEnum() { ModuleLock(); }
+    ~CEmptyConnectionPointEnum() { ModuleUnlock(); }
+
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
     {
         if (ppv == nullptr)

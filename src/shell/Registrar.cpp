@@ -139,10 +139,14 @@ HRESULT RegisterModuleTypeLibrary()
 
 HRESULT UnregisterModuleTypeLibrary()
 {
-    HRESULT hr = UnRegisterTypeLib(LIBID_TRELCLIENTHELPERLib, 1, 0, LOCALE_NEUTRAL,
-                                    sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
-    // Not registered (any more) is what unregistration wants.
-    if (hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_LIBNOTREGISTERED)
-        return S_OK;
-    return hr;
+    const SYSKIND kind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
+    HRESULT hr = UnRegisterTypeLib(LIBID_TRELCLIENTHELPERLib, 1, 0, LOCALE_NEUTRAL, kind);
+    if (SUCCEEDED(hr))
+        return hr;
+    // Not registered (any more) is what unregistration wants. Some systems remove the
+    // registration and still answer with an error, so ask whether it is gone.
+    BSTR path = nullptr;
+    HRESULT query = QueryPathOfRegTypeLib(LIBID_TRELCLIENTHELPERLib, 1, 0, LOCALE_NEUTRAL, &path);
+    SysFreeString(path);
+    return FAILED(query) ? S_OK : hr;
 }
