@@ -5,7 +5,7 @@ SETUP_STAMP := $(BUILD)/.setup-ok
 WINARCH    := $(shell /usr/lib/wine/wine --version >/dev/null 2>&1 && echo win32 || echo win64)
 CMAKE_GEN  := -G Ninja -Wno-dev
 
-.PHONY: all setup dll native win64 test test-native test-asan test-wine demo clean
+.PHONY: all setup dll native win64 test test-native test-asan test-fuzz fuzz-long bench test-wine demo clean
 
 all: dll native
 
@@ -23,6 +23,10 @@ $(BUILD)/win64/build.ninja: $(SETUP_STAMP)
 
 $(BUILD)/native/build.ninja: $(SETUP_STAMP)
 	cmake $(CMAKE_GEN) -S . -B $(BUILD)/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+$(BUILD)/fuzz/build.ninja: $(SETUP_STAMP)
+	cmake $(CMAKE_GEN) -S . -B $(BUILD)/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTREL_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 
 $(BUILD)/asan/build.ninja: $(SETUP_STAMP)
 	cmake $(CMAKE_GEN) -S . -B $(BUILD)/asan -DCMAKE_BUILD_TYPE=Debug -DTREL_SANITIZE=ON \
@@ -50,11 +54,23 @@ test-wine: native dll $(if $(filter win64,$(WINARCH)),win64)
 	cd $(BUILD)/win32 && ctest --output-on-failure -L static
 	cd $(BUILD)/$(WINARCH) && ctest --output-on-failure
 
-test: test-native test-asan test-wine
+# Every fuzz target over its seed corpus for a short time (FUZZ_SECONDS each); fuzz-long runs 10 minutes each.
+FUZZ_SECONDS ?= 15
+test-fuzz: $(BUILD)/fuzz/build.ninja
+	cmake --build $(BUILD)/fuzz -j $(JOBS)
+	cd $(BUILD)/fuzz && TREL_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --output-on-failure -L fuzz
+
+fuzz-long:
+	$(MAKE) test-fuzz FUZZ_SECONDS=600
+
+bench: native
+	BUILD_DIR=$(abspath $(BUILD)) bash scripts/bench.sh
+
+test: test-native test-asan test-fuzz test-wine
 	@echo "all test tiers passed (Wine tests ran as $(WINARCH))"
 
 demo: native dll $(if $(filter win64,$(WINARCH)),win64)
 	BUILD_DIR=$(abspath $(BUILD)) TREL_WINARCH=$(WINARCH) bash scripts/demo.sh
 
 clean:
-	rm -rf $(BUILD)/native $(BUILD)/asan $(BUILD)/win32 $(BUILD)/win64
+	rm -rf $(BUILD)/native $(BUILD)/asan $(BUILD)/fuzz $(BUILD)/win32 $(BUILD)/win64

@@ -1,5 +1,10 @@
-# Native build: the portable core's unit tests.
+# Native build: the portable core's unit tests, tools, and (TREL_FUZZ) the fuzz targets.
 option(TREL_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(TREL_FUZZ "Build only the libFuzzer targets (clang)" OFF)
+if(TREL_FUZZ)
+  include(${CMAKE_SOURCE_DIR}/cmake/fuzz.cmake)
+  return()
+endif()
 if(TREL_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=address,undefined)
@@ -14,9 +19,14 @@ endif()
 file(GLOB TREL_NATIVE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*.cpp)
 add_executable(native_tests ${TREL_NATIVE_TESTS})
 target_link_libraries(native_tests PRIVATE trelcore GTest::gtest_main)
+target_include_directories(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_compile_definitions(native_tests PRIVATE TREL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 include(GoogleTest)
 gtest_discover_tests(native_tests TEST_PREFIX "native." DISCOVERY_TIMEOUT 60)
 
 # Device models and line tools for the Wine tests.
 add_executable(ptycom tests/tools/ptycom.cpp)
-target_compile_definitions(native_tests PRIVATE TREL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+
+# The command-line picture tool (info, convert; resize comes with the picture commands).
+add_executable(trelimg tools/trelimg.cpp)
+target_link_libraries(trelimg PRIVATE trelcore)

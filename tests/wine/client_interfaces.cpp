@@ -568,6 +568,11 @@ struct NamedCall
     Call call;
 };
 
+void PrintTo(const NamedCall& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 std::string CallName(const ::testing::TestParamInfo<NamedCall>& info)
 {
     return info.param.name;
@@ -667,6 +672,11 @@ struct PendingMethod
     const wchar_t* context;
     Call call;
 };
+
+void PrintTo(const PendingMethod& m, std::ostream* os)
+{
+    *os << m.name;
+}
 
 std::string PendingName(const ::testing::TestParamInfo<PendingMethod>& info)
 {

@@ -233,6 +233,11 @@ const std::vector<Method> kMethods = {
 
 enum class Source { ModuleFile, Registration };
 
+void PrintTo(Source s, std::ostream* os)
+{
+    *os << (s == Source::ModuleFile ? "the module file" : "the registration");
+}
+
 // Every check runs twice: on the library inside the module and on the registered one.
 class TypeLibrary : public ::testing::TestWithParam<Source>
 {

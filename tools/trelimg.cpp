@@ -1,0 +1,218 @@
+// trelimg: the picture codecs from the command line.
+//   trelimg info FILE [READ-OPTIONS]
+//   trelimg convert IN OUT [WRITE-OPTIONS] [--read OPTIONS]
+//   trelimg reduce IN OUT COLOURS          24-bit picture to a palette of COLOURS (popularity)
+// Exit code 0 on success, 1 with the codec's message otherwise.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "codecs/codec.h"
+
+namespace {
+
+struct Picture {
+    ImageHeader header{};
+    std::vector<PaletteEntry> palette = std::vector<PaletteEntry>(256);
+    std::vector<unsigned char> rows;
+};
+
+int Fail(int format, int code, const char* what)
+{
+    const char* text = codec_error_text(format, code);
+    if (text == nullptr)
+        text = codec_common_error_text(code);
+    std::fprintf(stderr, "trelimg: %s: error %d: %s\n", what, code, text ? text : "unknown error");
+    return 1;
+}
+
+int Load(const char* name, const char* options, Picture& pic, int& format)
+{
+    int rc = codec_guess_format(name, &format);
+    if (rc != 0)
+        return Fail(-1, rc, name);
+    int fd = codec_io_open(name, codec_mode_read_binary());
+    if (fd < 0) {
+        std::perror(name);
+        return 1;
+    }
+    rc = codec_read_header(name, fd, format, &pic.header, options);
+    if (rc == 0) {
+        pic.rows.assign(codec_stride(pic.header.width, pic.header.bpp) * size_t(pic.header.height), 0);
+        rc = codec_read_palette(fd, format, &pic.header, pic.palette.data());
+    }
+    if (rc == 0)
+        rc = codec_read_data(fd, format, &pic.header, pic.rows.data());
+    codec_io_close(fd);
+    return rc == 0 ? 0 : Fail(format, rc, name);
+}
+
+// 1/4/8-bit rows to 8-bit indices, or palette pictures to 24 bits.
+void Unpack(Picture& pic, int toBpp)
+{
+    const ImageHeader& h = pic.header;
+    size_t inStride = codec_stride(h.width, h.bpp), outStride = codec_stride(h.width, toBpp);
+    std::vector<unsigned char> out(outStride * size_t(h.height), 0);
+    for (int32_t y = 0; y < h.height; ++y) {
+        const unsigned char* src = pic.rows.data() + size_t(y) * inStride;
+        unsigned char* dst = out.data() + size_t(y) * outStride;
+        for (int32_t x = 0; x < h.width; ++x) {
+            unsigned index = h.bpp == 8 ? src[x]
+                             : h.bpp == 4 ? (src[x / 2] >> (x % 2 ? 0 : 4)) & 0x0F
+                                          : (src[x / 8] >> (7 - x % 8)) & 1;
+            if (toBpp == 8) {
+                dst[x] = static_cast<unsigned char>(index);
+            } else {
+                dst[3 * x] = pic.palette[index].blue;
+                dst[3 * x + 1] = pic.palette[index].green;
+                dst[3 * x + 2] = pic.palette[index].red;
+            }
+        }
+    }
+    pic.rows.swap(out);
+    pic.header.bpp = toBpp;
+}
+
+// 8-bit indices (all below 2^toBpp) packed to 1 or 4 bits.
+void Pack(Picture& pic, int toBpp)
+{
+    const ImageHeader& h = pic.header;
+    size_t inStride = codec_stride(h.width, 8), outStride = codec_stride(h.width, toBpp);
+    std::vector<unsigned char> out(outStride * size_t(h.height), 0);
+    for (int32_t y = 0; y < h.height; ++y) {
+        const unsigned char* src = pic.rows.data() + size_t(y) * inStride;
+        unsigned char* dst = out.data() + size_t(y) * outStride;
+        for (int32_t x = 0; x < h.width; ++x) {
+            if (toBpp == 4)
+                dst[x / 2] |= static_cast<unsigned char>((src[x] & 0x0F) << (x % 2 ? 0 : 4));
+            else
+                dst[x / 8] |= static_cast<unsigned char>((src[x] & 1) << (7 - x % 8));
+        }
+    }
+    pic.rows.swap(out);
+    pic.header.bpp = toBpp;
+}
+
+bool Reduce(Picture& pic, int colours)
+{
+    std::vector<unsigned char> indices(codec_stride(pic.header.width, 8) * size_t(pic.header.height));
+    if (!codec_reduce_colours(&pic.header, pic.rows.data(), pic.palette.data(), indices.data(), colours, 0xFF, 0xFF,
+                              0xFF))
+        return false;
+    pic.rows.swap(indices);
+    pic.header.bpp = 8;
+    return true;
+}
+
+// Brings the picture to a depth the format writes, the way the component's bitmap object does.
+bool FitDepth(Picture& pic, unsigned flags)
+{
+    auto writes = [&](int bpp) {
+        return (flags & (bpp == 1 ? 0x10u : bpp == 4 ? 0x20u : bpp == 8 ? 0x40u : 0x80u)) != 0;
+    };
+    if (writes(pic.header.bpp))
+        return true;
+    if (pic.header.bpp != 24 && writes(24)) {
+        Unpack(pic, 24);
+        return true;
+    }
+    if (pic.header.bpp != 24)
+        Unpack(pic, 24);
+    int target = writes(8) ? 8 : writes(4) ? 4 : writes(1) ? 1 : 0;
+    if (target == 0 || !Reduce(pic, 1 << target))
+        return false;
+    if (target < 8)
+        Pack(pic, target);
+    return true;
+}
+
+int Save(const char* name, const char* options, Picture& pic)
+{
+    int format = 0;
+    int rc = codec_guess_format(name, &format);
+    if (rc != 0)
+        return Fail(-1, rc, name);
+    FormatInfo info{};
+    codec_query_format(format, &info);
+    if (!FitDepth(pic, info.flags))
+        return Fail(format, CODEC_ERR_BPP, name);
+    int fd = codec_io_create(name, codec_mode_write_binary());
+    if (fd < 0) {
+        std::perror(name);
+        return 1;
+    }
+    rc = codec_write(name, fd, format, &pic.header, pic.palette.data(), pic.rows.data(), options);
+    codec_io_close(fd);
+    if (rc != 0) {
+        std::remove(name);
+        return Fail(format, rc, name);
+    }
+    return 0;
+}
+
+int Usage()
+{
+    std::fprintf(stderr,
+                 "usage: trelimg info FILE [READ-OPTIONS]\n"
+                 "       trelimg convert IN OUT [WRITE-OPTIONS] [--read READ-OPTIONS]\n"
+                 "       trelimg reduce IN OUT COLOURS\n"
+                 "       trelimg formats\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return Usage();
+    std::string cmd = argv[1];
+    if (cmd == "formats") {
+        for (int f = 0; f < CODEC_FORMAT_COUNT; ++f) {
+            FormatInfo info{};
+            codec_query_format(f, &info);
+            std::printf("%2d %-9s 0x%02X %-28s %s\n", f, info.shortName, info.flags, info.extensions, info.longName);
+        }
+        return 0;
+    }
+    if (cmd == "info" && argc >= 3) {
+        Picture pic;
+        int format = 0;
+        if (Load(argv[2], argc > 3 ? argv[3] : "", pic, format) != 0)
+            return 1;
+        FormatInfo info{};
+        codec_query_format(format, &info);
+        std::printf("%s: %s, %d x %d, %d bits per pixel\n", argv[2], info.shortName, pic.header.width,
+                    pic.header.height, pic.header.bpp);
+        return 0;
+    }
+    if (cmd == "convert" && argc >= 4) {
+        const char* writeOptions = "";
+        const char* readOptions = "";
+        for (int i = 4; i < argc; ++i) {
+            if (std::strcmp(argv[i], "--read") == 0 && i + 1 < argc)
+                readOptions = argv[++i];
+            else
+                writeOptions = argv[i];
+        }
+        Picture pic;
+        int format = 0;
+        if (Load(argv[2], readOptions, pic, format) != 0)
+            return 1;
+        return Save(argv[3], writeOptions, pic);
+    }
+    if (cmd == "reduce" && argc >= 5) {
+        Picture pic;
+        int format = 0;
+        if (Load(argv[2], "", pic, format) != 0)
+            return 1;
+        if (pic.header.bpp != 24)
+            Unpack(pic, 24);
+        if (!Reduce(pic, std::atoi(argv[4])))
+            return Fail(-1, CODEC_ERR_MEMORY, "reduce");
+        return Save(argv[3], "", pic);
+    }
+    return Usage();
+}
