@@ -205,6 +205,12 @@ CClientHelper::CClientHelper(IUnknown* pOuter) : m_inner(this), m_pControlling(p
         LookUpPhotoEditor();
         CleanWorkFolder();
         g_pCurrentObject = this;
+        // The newest object's timer replaces the stored one. The older timer is stopped rather
+        // than left running unrecorded: nothing could stop it any more, and a tick after the
+        // module is unloaded would call into freed code. Every tick acts on the current object,
+        // so one timer does the whole job.
+        if (g_cleanupTimerId != 0)
+            KillTimer(nullptr, g_cleanupTimerId);
         g_cleanupTimerId = SetTimer(nullptr, 0, kCleanupPeriodMs, CleanupTimerProc);
     } catch (CException* e) {
         LogMfcException(e);
@@ -379,6 +385,7 @@ STDMETHODIMP CClientHelper::ReadKey(BSTR, IDispatch*, LONG, LONG* piRes)
 {
     if (piRes == nullptr)
         return E_POINTER;
+    *piRes = 0;  // a failed call never leaves the caller's old value behind
     return RunInFrame(L"CClientHelper::ReadKey()", [&] { NotAvailable("ReadKey"); });
 }
 
@@ -398,6 +405,7 @@ STDMETHODIMP CClientHelper::ReleasePicture(LONG, LONG, BSTR* pstrRes)
 {
     if (pstrRes == nullptr)
         return E_POINTER;
+    *pstrRes = nullptr;  // a failed call never leaves the caller's old value behind
     return RunInFrame(L"CClientHelper::ReleasePicture()", [&] { NotAvailable("ReleasePicture"); });
 }
 
@@ -434,6 +442,7 @@ STDMETHODIMP CClientHelper::EncodeFile(BSTR, BSTR* pstrRes)
 {
     if (pstrRes == nullptr)
         return E_POINTER;
+    *pstrRes = nullptr;  // a failed call never leaves the caller's old value behind
     return RunInFrame(L"CClientHelper::EncodeFile()", [&] { NotAvailable("EncodeFile"); });
 }
 
@@ -441,6 +450,7 @@ STDMETHODIMP CClientHelper::ReleasePicture2(LONG, LONG, LONG, BSTR* pstrRes)
 {
     if (pstrRes == nullptr)
         return E_POINTER;
+    *pstrRes = nullptr;  // a failed call never leaves the caller's old value behind
     return RunInFrame(L"CClientHelper::ReleasePicture()", [&] { NotAvailable("ReleasePicture2"); });
 }
 
@@ -448,6 +458,7 @@ STDMETHODIMP CClientHelper::ReadHodTest(BSTR, IDispatch*, LONG, LONG* piRes)
 {
     if (piRes == nullptr)
         return E_POINTER;
+    *piRes = 0;  // a failed call never leaves the caller's old value behind
     return RunInFrame(L"CClientHelper::ReadKey()", [&] { NotAvailable("ReadHodTest"); });
 }
 
@@ -471,6 +482,7 @@ STDMETHODIMP CClientHelper::SelectScanSource(LONG, VARIANT_BOOL* pbSelected)
 {
     if (pbSelected == nullptr)
         return E_POINTER;
+    *pbSelected = VARIANT_FALSE;  // a failed call never leaves the caller's old value behind
     return RunInFrame(L"CClientHelper::SelectScanSource()", [&] { NotAvailable("SelectScanSource"); });
 }
 

@@ -135,6 +135,8 @@ TEST(WorkFolder, ConstructionCleansAndTheTimerIsKept)
     ASSERT_EQ(CClientHelper::CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&q)), S_OK);
     EXPECT_NE(CleanupTimerId(), 0u);
     EXPECT_NE(CleanupTimerId(), first);
+    // The first timer was stopped when the second took over: none runs unrecorded.
+    EXPECT_FALSE(KillTimer(nullptr, first));
     EXPECT_EQ(CurrentClientHelper()->GetWorkFolder(), GetWorkFolder());
 
     // A tick cleans for the current object; with none it does nothing.
