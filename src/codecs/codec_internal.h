@@ -17,9 +17,23 @@ struct CodecFormat {
     const char* (*error_text)(int code);
 };
 
-// Each codec defines its entry; formats not built in this version use codec_unavailable_entry.
+// Each codec defines its entry (one source file per format).
 extern const CodecFormat codec_bitmap_format;
 extern const CodecFormat codec_gif_format;
+extern const CodecFormat codec_pcx_format;
+extern const CodecFormat codec_tiff_format;
+extern const CodecFormat codec_targa_format;
+extern const CodecFormat codec_ilbm_format;
+extern const CodecFormat codec_yuv12c_format;
+extern const CodecFormat codec_greymap_format;
+extern const CodecFormat codec_pixmap_format;
+extern const CodecFormat codec_kips_format;
+extern const CodecFormat codec_iax_format;
+extern const CodecFormat codec_xbitmap_format;
+extern const CodecFormat codec_sprite_format;
+extern const CodecFormat codec_pseg_format;
+extern const CodecFormat codec_gemras_format;
+extern const CodecFormat codec_portrait_format;
 extern const CodecFormat codec_jpeg_format;
 
 // The largest picture a reader allocates for (a 32-bit process must still hold it twice).

@@ -14,7 +14,7 @@ struct CodeText {
 struct FormatRow {
     FormatInfo info;
     const CodeText* texts;
-    const CodecFormat* codec;  // null: not part of this version
+    const CodecFormat* codec;
 };
 
 const CodeText kBitmapTexts[] = {
@@ -91,21 +91,21 @@ const FormatRow kFormats[CODEC_FORMAT_COUNT] = {
     {{"Bitmap", "OS/2 1.1, 1.2, 2.0 / Windows 3.0 bitmap", "BMP VGA BGA RLE DIB RL4 RL8", 0xFF}, kBitmapTexts,
      &codec_bitmap_format},
     {{"GIF", "CompuServe Graphics Interchange Format", "GIF", 0x77}, kGifTexts, &codec_gif_format},
-    {{"PCX", "ZSoft PC Paintbrush Image format", "PCX PCC", 0xFF}, kPcxTexts, nullptr},
+    {{"PCX", "ZSoft PC Paintbrush Image format", "PCX PCC", 0xFF}, kPcxTexts, &codec_pcx_format},
     {{"TIFF", "Tagged Image File Format support (almost TIFF 6.0 Baseline)", "TIF TIFF", 0xFF}, kTiffTexts,
-     nullptr},
-    {{"Targa", "Truevision Targa/Vista bitmap", "TGA VST AFI", 0xCC}, kTargaTexts, nullptr},
-    {{"ILBM", "Amiga IFF / ILBM Interleaved bitmap", "IFF LBM", 0xFF}, kIlbmTexts, nullptr},
-    {{"YUV12C", "YUV12C M-Motion Video Frame Buffer", "VID", 0x88}, kYuvTexts, nullptr},
-    {{"Greymap", "Portable Greyscale-map (binary P5 type)", "PGM", 0x44}, kGreymapTexts, nullptr},
-    {{"Pixmap", "Portable Pixel-map (binary P6 type)", "PPM", 0x88}, kPixmapTexts, nullptr},
-    {{"KIPS", "IBM KIPS", "KPS", 0x44}, kKipsTexts, nullptr},
-    {{"IAX", "IBM Image Access eXecutive", "IAX", 0x44}, kIaxTexts, nullptr},
-    {{"XBitmap", "X Windows Bitmap", "XBM", 0x11}, kXbmTexts, nullptr},
-    {{"Sprite", "Archimedes Sprite from RiscOS", "SPR SPRITE", 0x77}, kSpriteTexts, nullptr},
-    {{"PSEG", "IBM Printer Page Segment", "PSE PSEG PSEG38PP PSEG3820", 0x11}, kPsegTexts, nullptr},
-    {{"GemRas", "GEM Raster", "IMG", 0xFF}, kGemTexts, nullptr},
-    {{"Portrait", "Portrait", "CVP", 0x88}, kPortraitTexts, nullptr},
+     &codec_tiff_format},
+    {{"Targa", "Truevision Targa/Vista bitmap", "TGA VST AFI", 0xCC}, kTargaTexts, &codec_targa_format},
+    {{"ILBM", "Amiga IFF / ILBM Interleaved bitmap", "IFF LBM", 0xFF}, kIlbmTexts, &codec_ilbm_format},
+    {{"YUV12C", "YUV12C M-Motion Video Frame Buffer", "VID", 0x88}, kYuvTexts, &codec_yuv12c_format},
+    {{"Greymap", "Portable Greyscale-map (binary P5 type)", "PGM", 0x44}, kGreymapTexts, &codec_greymap_format},
+    {{"Pixmap", "Portable Pixel-map (binary P6 type)", "PPM", 0x88}, kPixmapTexts, &codec_pixmap_format},
+    {{"KIPS", "IBM KIPS", "KPS", 0x44}, kKipsTexts, &codec_kips_format},
+    {{"IAX", "IBM Image Access eXecutive", "IAX", 0x44}, kIaxTexts, &codec_iax_format},
+    {{"XBitmap", "X Windows Bitmap", "XBM", 0x11}, kXbmTexts, &codec_xbitmap_format},
+    {{"Sprite", "Archimedes Sprite from RiscOS", "SPR SPRITE", 0x77}, kSpriteTexts, &codec_sprite_format},
+    {{"PSEG", "IBM Printer Page Segment", "PSE PSEG PSEG38PP PSEG3820", 0x11}, kPsegTexts, &codec_pseg_format},
+    {{"GemRas", "GEM Raster", "IMG", 0xFF}, kGemTexts, &codec_gemras_format},
+    {{"Portrait", "Portrait", "CVP", 0x88}, kPortraitTexts, &codec_portrait_format},
     {{"JPEG", "JPEG File Interchange Format", "JPG JPEG JPE", 0x8C}, kJpegTexts, &codec_jpeg_format},
 };
 
