@@ -38,6 +38,7 @@ add_library(trelshell STATIC
   src/shell/ClientHelper.cpp
   src/shell/Registrar.cpp
   src/picture/WorkFolder.cpp
+  src/picture/PictureCommands.cpp
   ${TREL_GEN}/TrelClientHelper_i.c
 )
 add_dependencies(trelshell trel_idl)

@@ -69,3 +69,68 @@ void AfxThrowFileException(int cause, LONG lOsError, const char* fileName)
 {
     throw new CFileException(cause, lOsError, fileName);
 }
+
+namespace {
+
+int CauseFromError(DWORD err)
+{
+    switch (err) {
+    case ERROR_FILE_NOT_FOUND: return CFileException::fileNotFound;
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME: return CFileException::badPath;
+    case ERROR_TOO_MANY_OPEN_FILES: return CFileException::tooManyOpenFiles;
+    case ERROR_ACCESS_DENIED: return CFileException::accessDenied;
+    case ERROR_SHARING_VIOLATION: return CFileException::sharingViolation;
+    case ERROR_LOCK_VIOLATION: return CFileException::lockViolation;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return CFileException::diskFull;
+    default: return CFileException::genericException;
+    }
+}
+
+[[noreturn]] void ThrowLastFileError(const std::string& fileName)
+{
+    DWORD err = GetLastError();
+    AfxThrowFileException(CauseFromError(err), static_cast<LONG>(err), fileName.c_str());
+}
+
+} // namespace
+
+void CFile::Open(const char* fileName, unsigned flags)
+{
+    Close();
+    m_strFileName = fileName ? fileName : "";
+    DWORD access = (flags & modeReadWrite) ? GENERIC_READ | GENERIC_WRITE
+                   : (flags & modeWrite)   ? GENERIC_WRITE
+                                           : GENERIC_READ;
+    DWORD share = (flags & shareDenyNone) ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE : 0;
+    DWORD disposition = (flags & modeCreate) ? CREATE_ALWAYS : OPEN_EXISTING;
+    m_hFile = CreateFileA(m_strFileName.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (m_hFile == INVALID_HANDLE_VALUE)
+        ThrowLastFileError(m_strFileName);
+}
+
+void CFile::Close()
+{
+    if (m_hFile != INVALID_HANDLE_VALUE) {
+        CloseHandle(m_hFile);
+        m_hFile = INVALID_HANDLE_VALUE;
+    }
+}
+
+unsigned long long CFile::GetLength() const
+{
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(m_hFile, &size))
+        ThrowLastFileError(m_strFileName);
+    return static_cast<unsigned long long>(size.QuadPart);
+}
+
+unsigned CFile::Read(void* buffer, unsigned count)
+{
+    DWORD got = 0;
+    if (!ReadFile(m_hFile, buffer, count, &got, nullptr))
+        ThrowLastFileError(m_strFileName);
+    return got;
+}

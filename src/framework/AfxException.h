@@ -63,3 +63,27 @@ protected:
 [[noreturn]] void AfxThrowMemoryException();
 [[noreturn]] void AfxThrowResourceException();
 [[noreturn]] void AfxThrowFileException(int cause, LONG lOsError = -1, const char* fileName = nullptr);
+
+// The framework's file object, as far as the component uses it: opening throws a
+// CFileException carrying the system's error and the file name.
+class CFile
+{
+public:
+    enum OpenFlags { modeRead = 0x0000, modeWrite = 0x0001, modeReadWrite = 0x0002, shareDenyNone = 0x0040,
+                     modeCreate = 0x1000 };
+    CFile() = default;
+    CFile(const char* fileName, unsigned flags) { Open(fileName, flags); }
+    ~CFile() { Close(); }
+    CFile(const CFile&) = delete;
+    CFile& operator=(const CFile&) = delete;
+
+    void Open(const char* fileName, unsigned flags);  // throws CFileException*
+    void Close();
+    unsigned long long GetLength() const;             // throws CFileException*
+    // Reads up to count bytes; returns how many arrived. Throws on a system failure.
+    unsigned Read(void* buffer, unsigned count);
+
+private:
+    HANDLE m_hFile = INVALID_HANDLE_VALUE;
+    std::string m_strFileName;
+};

@@ -6,6 +6,7 @@
 
 #include "framework/AfxException.h"
 #include "framework/Module.h"
+#include "picture/PictureCommands.h"
 #include "picture/WorkFolder.h"
 #include "picture/WorkNames.h"
 #include "shell/CallFrame.h"
@@ -438,12 +439,12 @@ STDMETHODIMP CClientHelper::PrintPicture(LONG, BSTR)
     return RunInFrame(L"CClientHelper::PrintPicture()", [&] { NotAvailable("PrintPicture"); });
 }
 
-STDMETHODIMP CClientHelper::EncodeFile(BSTR, BSTR* pstrRes)
+STDMETHODIMP CClientHelper::EncodeFile(BSTR strFileName, BSTR* pstrRes)
 {
     if (pstrRes == nullptr)
         return E_POINTER;
     *pstrRes = nullptr;  // a failed call never leaves the caller's old value behind
-    return RunInFrame(L"CClientHelper::EncodeFile()", [&] { NotAvailable("EncodeFile"); });
+    return RunInFrame(L"CClientHelper::EncodeFile()", [&] { *pstrRes = EncodeFileBody(NarrowName(strFileName)); });
 }
 
 STDMETHODIMP CClientHelper::ReleasePicture2(LONG, LONG, LONG, BSTR* pstrRes)

@@ -131,7 +131,7 @@ CallCase objA, "SelectPicturePart('')"
 CheckEqual gNum, 0, "object by the version-independent ProgID answers a call"
 CallCase objB, "SelectPicturePart('')"
 CheckEqual gNum, 0, "object by the versioned ProgID answers a call"
-CallCase objA, "EncodeFile"
+CallCase objA, "ReleasePicture"
 CheckEqual gSrc, kProgId, "a failure of the version-independent object names the versioned ProgID"
 Set objA = Nothing
 CallCase objB, "GetPictureFromCam"
@@ -150,7 +150,6 @@ cases = Array( _
     "ResizePicture", "CClientHelper::ResizePicture()", "ResizePicture", _
     "OpenPictureWith", "CClientHelper::OpenPictureWith()", "OpenPictureWith", _
     "PrintPicture", "CClientHelper::PrintPicture()", "PrintPicture", _
-    "EncodeFile", "CClientHelper::EncodeFile()", "EncodeFile", _
     "ReleasePicture2", "CClientHelper::ReleasePicture()", "ReleasePicture2", _
     "ReadHodTest", "CClientHelper::ReadKey()", "ReadHodTest", _
     "GetPictureFromCam", "CClientHelper::GetPictureFromCam()", "GetPictureFromCam", _

@@ -750,11 +750,6 @@ INSTANTIATE_TEST_SUITE_P(
                       }},
         PendingMethod{"PrintPicture", L"CClientHelper::PrintPicture()",
                       [](IClientHelper* p) { return p->PrintPicture(0, Bstr(kSomePicture)); }},
-        PendingMethod{"EncodeFile", L"CClientHelper::EncodeFile()",
-                      [](IClientHelper* p) {
-                          Bstr res;
-                          return p->EncodeFile(Bstr(kSomePicture), res.Put());
-                      }},
         PendingMethod{"ReleasePicture2", L"CClientHelper::ReleasePicture()",
                       [](IClientHelper* p) {
                           Bstr res;

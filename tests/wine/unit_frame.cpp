@@ -255,3 +255,35 @@ TEST(Logging, UnwritableLogNeverBreaksTheCaller)
     CloseHandle(h);
     EXPECT_EQ(TakeThreadError().description, L"C()\r\nstill reported");
 }
+
+#include "picture/HexText.h"
+#include "picture/PictureCommands.h"
+
+TEST(EncodeFile, TooLargeFilesAreRefusedBeforeReading)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string path = std::string(temp) + "trel_encode_big.bin";
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER size;
+    size.QuadPart = static_cast<LONGLONG>(kMaxEncodeFileBytes) + 1;
+    ASSERT_TRUE(SetFilePointerEx(h, size, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(h));
+    CloseHandle(h);
+    SetErrorInfo(0, nullptr);
+    HRESULT hr = RunInFrame(L"CClientHelper::EncodeFile()", [&] { SysFreeString(EncodeFileBody(path)); });
+    EXPECT_EQ(hr, E_OUTOFMEMORY);
+    std::wstring d = TakeThreadError().description;
+    EXPECT_NE(d.find(L"File is too large to encode: 67108865 bytes"), std::wstring::npos);
+    DeleteFileA(path.c_str());
+
+    // At the limit's other side a file is read whole.
+    std::string small = std::string(temp) + "trel_encode_small.bin";
+    { std::ofstream(small, std::ios::binary) << std::string("\x00\xAB\x10", 3); }
+    BSTR text = nullptr;
+    EXPECT_EQ(RunInFrame(L"C()", [&] { text = EncodeFileBody(small); }), S_OK);
+    EXPECT_STREQ(text, L"00AB10");
+    SysFreeString(text);
+    DeleteFileA(small.c_str());
+}

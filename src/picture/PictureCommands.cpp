@@ -1,0 +1,39 @@
+#include "picture/PictureCommands.h"
+
+#include <oleauto.h>
+#include <vector>
+
+#include "framework/AfxException.h"
+#include "picture/HexText.h"
+#include "shell/ErrorReport.h"
+#include "shell/ErrorText.h"
+
+BSTR EncodeFileBody(const std::string& fileName)
+{
+    CFile file(fileName.c_str(), CFile::modeRead | CFile::shareDenyNone);
+    const unsigned long long length = file.GetLength();
+    // A file that cannot be held twice by a 32-bit process is refused up front.
+    if (length > kMaxEncodeFileBytes)
+        ThrowComError(E_OUTOFMEMORY, FormatText("File is too large to encode: %llu bytes (at most %llu)", length,
+                                                kMaxEncodeFileBytes)
+                                         .c_str());
+    std::vector<uint8_t> buffer;
+    try {
+        buffer.resize(static_cast<size_t>(length));
+    } catch (const std::bad_alloc&) {
+        ThrowComError(E_OUTOFMEMORY, "Not enough memory to read the file");
+    }
+    size_t done = 0;
+    while (done < buffer.size()) {
+        unsigned got = file.Read(buffer.data() + done, static_cast<unsigned>(buffer.size() - done));
+        if (got == 0)
+            break;
+        done += got;
+    }
+    CheckOrThrow(done == buffer.size(), "Failed to read file");
+    BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(buffer.size() * 2));
+    if (text == nullptr)
+        ThrowComError(E_OUTOFMEMORY, "Not enough memory for the file's text");
+    HexEncode(buffer.data(), buffer.size(), text);
+    return text;
+}
