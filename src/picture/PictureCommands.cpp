@@ -1,10 +1,15 @@
 #include "picture/PictureCommands.h"
 
 #include <oleauto.h>
+#include <cmath>
 #include <vector>
 
 #include "framework/AfxException.h"
+#include "picture/Dib.h"
 #include "picture/HexText.h"
+#include "picture/WorkFolder.h"
+#include "resources/resource.h"
+#include "shell/CallFrame.h"
 #include "shell/ErrorReport.h"
 #include "shell/ErrorText.h"
 
@@ -36,4 +41,39 @@ BSTR EncodeFileBody(const std::string& fileName)
         ThrowComError(E_OUTOFMEMORY, "Not enough memory for the file's text");
     HexEncode(buffer.data(), buffer.size(), text);
     return text;
+}
+
+void StandardSize(long width, long height, long defWidth, long defHeight, long& newWidth, long& newHeight)
+{
+    if (height > width) {
+        newHeight = defHeight;
+        newWidth = static_cast<long>(std::floor(static_cast<double>(width) / height * defHeight));
+    } else {
+        newWidth = defWidth;
+        newHeight = static_cast<long>(std::floor(static_cast<double>(height) / width * defWidth));
+    }
+}
+
+std::string ResizePictureBody(const std::string& fileName, long defWidth, long defHeight, bool copy)
+{
+    if (fileName.empty())
+        return std::string();
+    std::string work = copy ? MakeWorkCopy(fileName) : fileName;
+    UndoOnFailure(
+        [&] {
+            CDIB dib;
+            CheckOrThrowId(dib.Load(work.c_str()), IDS_LOAD_FAILED);
+            CheckOrThrowId(dib.ConvertTo24Bit(), IDS_TO24BIT_FAILED);
+            long newWidth = 0, newHeight = 0;
+            StandardSize(dib.Width(), dib.Height(), defWidth, defHeight, newWidth, newHeight);
+            if (newWidth != dib.Width() || newHeight != dib.Height()) {
+                CheckOrThrowId(dib.Stretch(static_cast<int>(newWidth), static_cast<int>(newHeight)), IDS_RESIZE_FAILED);
+                CheckOrThrowId(dib.Save(), IDS_SAVE_FAILED);
+            }
+        },
+        [&] {
+            if (copy)
+                DeleteWorkCopy(work.c_str());
+        });
+    return work;
 }

@@ -410,15 +410,16 @@ STDMETHODIMP CClientHelper::ReleasePicture(LONG, LONG, BSTR* pstrRes)
     return RunInFrame(L"CClientHelper::ReleasePicture()", [&] { NotAvailable("ReleasePicture"); });
 }
 
-STDMETHODIMP CClientHelper::ResizePicture(BSTR strFileName, LONG, LONG, VARIANT_BOOL, BSTR* pstrRes)
+STDMETHODIMP CClientHelper::ResizePicture(BSTR strFileName, LONG iDefWidth, LONG iDefHeight, VARIANT_BOOL bCopyRes,
+                                          BSTR* pstrRes)
 {
     if (pstrRes == nullptr)
         return E_POINTER;
     *pstrRes = nullptr;
     return RunInFrame(L"CClientHelper::ResizePicture()", [&] {
-        if (NarrowName(strFileName).empty())
-            return;
-        NotAvailable("ResizePicture");
+        std::string result = ResizePictureBody(NarrowName(strFileName), iDefWidth, iDefHeight, bCopyRes != VARIANT_FALSE);
+        if (!result.empty())
+            *pstrRes = SysAllocString(FromAnsi(result).c_str());
     });
 }
 
