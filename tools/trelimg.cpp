@@ -3,10 +3,12 @@
 //   trelimg convert IN OUT [WRITE-OPTIONS] [--read OPTIONS]
 //   trelimg reduce IN OUT COLOURS          24-bit picture to a palette of COLOURS (popularity)
 // Exit code 0 on success, 1 with the codec's message otherwise.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "codecs/codec.h"
@@ -152,6 +154,72 @@ int Save(const char* name, const char* options, Picture& pic)
     return 0;
 }
 
+// Timing aids for scripts/bench.sh (not in the usage text): pure decode, and encode from a binary
+// PPM, so that a comparison with the peer tools measures the codec and nothing else.
+int BenchDecode(const char* name)
+{
+    Picture pic;
+    int format = 0;
+    return Load(name, "", pic, format);
+}
+
+// A binary PPM (P6, one or two bytes a sample) as 24-bit rows, bottom-up.
+bool ReadPpm(const char* name, Picture& pic)
+{
+    std::FILE* f = std::fopen(name, "rb");
+    if (f == nullptr)
+        return false;
+    auto number = [f]() -> long {
+        int c = std::fgetc(f);
+        while (c == '#' || c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+            if (c == '#')
+                while (c != '\n' && c != EOF)
+                    c = std::fgetc(f);
+            c = std::fgetc(f);
+        }
+        long v = -1;
+        for (; c >= '0' && c <= '9' && v < 100000; c = std::fgetc(f))
+            v = (v < 0 ? 0 : v * 10) + (c - '0');
+        return v;  // the one blank after the number is consumed with it
+    };
+    bool ok = std::fgetc(f) == 'P' && std::fgetc(f) == '6';
+    long width = ok ? number() : -1, height = ok ? number() : -1, maxval = ok ? number() : -1;
+    ok = width > 0 && width <= 65535 && height > 0 && height <= 65535 && maxval > 0 && maxval <= 65535;
+    if (ok) {
+        pic.header.width = int32_t(width);
+        pic.header.height = int32_t(height);
+        pic.header.bpp = 24;
+        size_t stride = codec_stride(pic.header.width, 24), samples = size_t(width) * 3;
+        size_t bytes = maxval > 255 ? 2 : 1;
+        pic.rows.assign(stride * size_t(height), 0);
+        std::vector<unsigned char> wide(bytes == 2 ? samples * 2 : 0);
+        for (long y = height - 1; ok && y >= 0; --y) {
+            unsigned char* row = pic.rows.data() + size_t(y) * stride;
+            unsigned char* in = bytes == 2 ? wide.data() : row;
+            ok = std::fread(in, bytes, samples, f) == samples;
+            const uint32_t top = uint32_t(maxval);
+            for (size_t i = 0; ok && top != 255 && i < samples; ++i) {
+                uint32_t v = bytes == 2 ? (uint32_t(in[2 * i]) << 8) | in[2 * i + 1] : in[i];
+                row[i] = static_cast<unsigned char>((std::min(v, top) * 255 + top / 2) / top);
+            }
+            for (long x = 0; x < width; ++x)
+                std::swap(row[3 * x], row[3 * x + 2]);
+        }
+    }
+    std::fclose(f);
+    return ok;
+}
+
+int BenchEncode(const char* in, const char* out, const char* options)
+{
+    Picture pic;
+    if (!ReadPpm(in, pic)) {
+        std::fprintf(stderr, "trelimg: %s: not a binary PPM\n", in);
+        return 1;
+    }
+    return Save(out, options, pic);
+}
+
 int Usage()
 {
     std::fprintf(stderr,
@@ -203,6 +271,10 @@ int main(int argc, char** argv)
             return 1;
         return Save(argv[3], writeOptions, pic);
     }
+    if (cmd == "bench-decode" && argc >= 3)
+        return BenchDecode(argv[2]);
+    if (cmd == "bench-encode" && argc >= 4)
+        return BenchEncode(argv[2], argv[3], argc > 4 ? argv[4] : "");
     if (cmd == "reduce" && argc >= 5) {
         Picture pic;
         int format = 0;

@@ -177,8 +177,9 @@ bool CodecReader::Seek(long position)
 {
     if (position < 0)
         return false;
-    // Inside the buffer already: no system call.
-    if (position >= m_base && position <= m_base + static_cast<long>(m_len)) {
+    // Inside what is buffered already: no system call. A reader that has read nothing yet does
+    // not know where the file stands, so it always seeks.
+    if (m_len > 0 && position >= m_base && position <= m_base + static_cast<long>(m_len)) {
         m_pos = static_cast<size_t>(position - m_base);
         return true;
     }

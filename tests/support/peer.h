@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -15,21 +16,29 @@
 
 namespace peer {
 
-// A scratch folder per test program, removed at exit.
-inline const std::string& ScratchDir()
+// A scratch folder per test program, removed at exit. The name lives in a plain array so that
+// the exit handler never sees a destroyed string.
+inline const char* ScratchDirName()
 {
-    static std::string dir = [] {
-        char tmpl[] = "/tmp/trel-codec-XXXXXX";
-        const char* d = mkdtemp(tmpl);
-        std::string s = d ? d : "/tmp";
+    static char name[64] = "";
+    if (name[0] == '\0') {
+        std::snprintf(name, sizeof(name), "/tmp/trel-codec-XXXXXX");
+        if (mkdtemp(name) == nullptr)
+            std::snprintf(name, sizeof(name), "/tmp");
         std::atexit([] {
-            std::string cmd = "rm -rf '" + ScratchDir() + "'";
-            if (std::system(cmd.c_str()) != 0) {
+            if (std::strcmp(ScratchDirName(), "/tmp") != 0) {
+                std::string cmd = std::string("rm -rf '") + ScratchDirName() + "'";
+                if (std::system(cmd.c_str()) != 0) {
+                }
             }
         });
-        return s;
-    }();
-    return dir;
+    }
+    return name;
+}
+
+inline std::string ScratchDir()
+{
+    return ScratchDirName();
 }
 
 inline std::string Path(const std::string& name)

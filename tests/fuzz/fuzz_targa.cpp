@@ -1,0 +1,8 @@
+// The Targa reader on arbitrary files.
+#include "fuzz_reader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    FuzzReader(4, data, size);
+    return 0;
+}
