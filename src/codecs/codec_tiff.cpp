@@ -1377,7 +1377,7 @@ int WriteStrips(CodecWriter& out, const ImageHeader* h, const WriteLayout& l, co
         ++pos;
     }
     *position = pos;
-    return CODEC_OK;
+    return out.Failed() ? CODEC_ERR_WRITE : CODEC_OK;
 }
 
 struct AsciiOption {

@@ -15,7 +15,6 @@
 // X11 form, 12 values a line, named after the file (its base name without extension, made a C
 // identifier; "image" without one); a picture whose index 0 is darker than index 1 has its bits
 // inverted so that the dark pixels stay the foreground.
-#include <cctype>
 #include <cstdio>
 #include <memory>
 
@@ -66,7 +65,29 @@ struct Token {
     uint64_t value = 0;  // numbers; saturates
 };
 
-// C tokens over the buffered file, comments skipped.
+// Character classes and digit values of the C source: the C library's classifiers cost a call
+// per character, which dominated reading large bitmaps.
+enum : uint8_t { kSpaceChar = 1, kWordStart = 2, kDigitChar = 4 };
+struct CharTable {
+    uint8_t kind[256] = {};
+    uint8_t digit[256] = {};  // value of a hexadecimal digit, 99 for anything else
+    constexpr CharTable()
+    {
+        for (int c = 0; c < 256; ++c) {
+            bool lower = c >= 'a' && c <= 'z', upper = c >= 'A' && c <= 'Z', number = c >= '0' && c <= '9';
+            kind[c] = uint8_t((c == ' ' || (c >= '\t' && c <= '\r') ? kSpaceChar : 0) |
+                              (lower || upper || c == '_' ? kWordStart : 0) | (number ? kDigitChar : 0));
+            digit[c] = uint8_t(number                 ? c - '0'
+                               : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                               : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                      : 99);
+        }
+    }
+};
+constexpr CharTable kChars;
+
+// C tokens over the file, comments skipped; reads through its own block so that a character
+// costs no call.
 class Tokenizer
 {
 public:
@@ -79,9 +100,9 @@ public:
         m_token.text[0] = '\0';
         if (c < 0)
             return m_token;
-        if (std::isalpha(c) || c == '_')
+        if (kChars.kind[c] & kWordStart)
             return Word(c, kIdentifier);
-        if (std::isdigit(c))
+        if (kChars.kind[c] & kDigitChar)
             return Word(c, kNumber);
         m_token.kind = kPunct;
         m_token.punct = char(c);
@@ -95,25 +116,27 @@ public:
         }
     }
     // File position of the next character.
-    long Tell() const { return m_in.Tell() - (m_back >= 0 ? 1 : 0); }
+    long Tell() const { return m_in.Tell() - long(m_len - m_pos); }
 
 private:
     int Get()
     {
-        if (m_back >= 0) {
-            int c = m_back;
-            m_back = -1;
-            return c;
+        if (m_pos == m_len) {
+            m_len = m_in.Read(m_block, sizeof(m_block));
+            m_pos = 0;
+            if (m_len == 0)
+                return -1;
         }
-        return m_in.Byte();
+        return m_block[m_pos++];
     }
-    void Unget(int c) { m_back = c; }
+    // Gives back the character just read (only ever one).
+    void Unget() { --m_pos; }
 
     int SkipSpace()
     {
         for (;;) {
             int c = Get();
-            if (c < 0 || !(std::isspace(c) || c == '/'))
+            if (c < 0 || !((kChars.kind[c] & kSpaceChar) || c == '/'))
                 return c;
             if (c != '/')
                 continue;
@@ -127,7 +150,8 @@ private:
             } else if (d == '/') {
                 SkipLine();
             } else {
-                Unget(d);
+                if (d >= 0)
+                    Unget();
                 return '/';
             }
         }
@@ -137,7 +161,7 @@ private:
     {
         size_t n = 0;
         bool tooLong = false;
-        while (c >= 0 && (std::isalnum(c) || c == '_')) {
+        while (c >= 0 && (kChars.kind[c] & (kWordStart | kDigitChar))) {
             if (n < kMaxToken)
                 m_token.text[n++] = char(c);
             else
@@ -145,7 +169,7 @@ private:
             c = Get();
         }
         if (c >= 0)
-            Unget(c);
+            Unget();
         m_token.text[n] = '\0';
         m_token.kind = tooLong ? kBad : kind;
         if (kind == kNumber && !tooLong && !ParseNumber(m_token.text, &m_token.value))
@@ -166,10 +190,7 @@ private:
         }
         uint64_t v = 0;
         for (; *t; ++t) {
-            unsigned d = std::isdigit(static_cast<unsigned char>(*t)) ? unsigned(*t - '0')
-                         : std::isxdigit(static_cast<unsigned char>(*t))
-                             ? unsigned(std::tolower(static_cast<unsigned char>(*t)) - 'a' + 10)
-                             : 99;
+            unsigned d = kChars.digit[static_cast<unsigned char>(*t)];
             if (d >= base)
                 return false;
             v = v > (uint64_t(1) << 40) ? v : v * base + d;
@@ -180,7 +201,8 @@ private:
 
     CodecReader& m_in;
     Token m_token;
-    int m_back = -1;
+    unsigned char m_block[4096];
+    size_t m_pos = 0, m_len = 0;
 };
 
 bool EndsWith(const char* text, const char* suffix)
@@ -391,10 +413,10 @@ void NameFromFile(const char* fileName, char* name)
     if (length > kMaxNameLength)
         length = kMaxNameLength;
     size_t n = 0;
-    if (length > 0 && std::isdigit(static_cast<unsigned char>(base[0])))
+    if (length > 0 && (kChars.kind[static_cast<unsigned char>(base[0])] & kDigitChar))
         name[n++] = '_';
     for (size_t i = 0; i < length; ++i)
-        name[n++] = std::isalnum(static_cast<unsigned char>(base[i])) ? base[i] : '_';
+        name[n++] = kChars.kind[static_cast<unsigned char>(base[i])] & (kWordStart | kDigitChar) ? base[i] : '_';
     name[n] = '\0';
     if (n == 0)
         std::strcpy(name, "image");

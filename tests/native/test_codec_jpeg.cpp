@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <sys/wait.h>
+#include <tuple>
 
 #include "support/memio.h"
 #include "support/peer.h"
@@ -209,6 +210,23 @@ TEST(CodecJpegRead, DataReaderDoesNotTrustTheFile)
             EXPECT_EQ(MessageOf(code), "Input file read error");
         else
             EXPECT_EQ(code, CODEC_ERR_SIZE);
+    }
+}
+
+// Sizes beyond the picture limit are refused before anyone allocates for them.
+TEST(CodecJpegRead, OversizedPictureIsRefusedAtHeader)
+{
+    std::vector<unsigned char> jpg = peer::ReadFileBytes(PeerJpeg("limits", 16, 16, "-grayscale"));
+    size_t sof = 0;
+    while (sof + 9 < jpg.size() && !(jpg[sof] == 0xFF && jpg[sof + 1] == 0xC0))
+        ++sof;
+    ASSERT_LT(sof + 9, jpg.size());
+    for (auto [width, height, rc] : {std::tuple{65500, 4099, 6}, std::tuple{65500, 4098, 0}}) {
+        jpg[sof + 5] = uint8_t(height >> 8), jpg[sof + 6] = uint8_t(height);
+        jpg[sof + 7] = uint8_t(width >> 8), jpg[sof + 8] = uint8_t(width);
+        memio::Scope io;
+        ImageHeader header;
+        EXPECT_EQ(codec_read_header("x.jpg", io.Add(jpg), kJpeg, &header, ""), rc) << width << "x" << height;
     }
 }
 

@@ -72,8 +72,17 @@ inline int Write(int fd, const void* buffer, unsigned count)
 
 // Installs the in-memory layer; restores the platform's calls when it goes out of scope.
 struct Scope {
+    // Scopes nest (a helper may open its own inside a test's): only the outermost one installs
+    // and removes the layer, so an inner one never hands the codecs back to real files.
+    static int& Depth()
+    {
+        static int depth = 0;
+        return depth;
+    }
     Scope()
     {
+        if (Depth()++ > 0)
+            return;
         codec_io_open = Open;
         codec_io_create = Create;
         codec_io_close = Close;
@@ -83,6 +92,8 @@ struct Scope {
     }
     ~Scope()
     {
+        if (--Depth() > 0)
+            return;
         Files().clear();
         codec_io_reset();
     }
