@@ -7,7 +7,7 @@ target="$1"; corpus="$2"; seconds="${3:-${TREL_FUZZ_SECONDS:-20}}"
 work="$(mktemp -d)"; trap 'rm -rf "$work"' EXIT
 [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/ 2>/dev/null
 log="$work.log"
-"$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -max_len=262144 -print_final_stats=1 \
+"$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=60 -max_len=262144 -print_final_stats=1 \
   -artifact_prefix="$(dirname "$target")/crash-$(basename "$target")-" "$work" >"$log" 2>&1
 rc=$?
 runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$')
