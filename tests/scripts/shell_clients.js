@@ -81,8 +81,6 @@ var notBuilt = [
     ["SelectPicturePart", "CClientHelper::SelectPicturePart()", "SelectPicturePart",
         function () { return o.SelectPicturePart(0, "photo.jpg"); }],
     ["ReleasePicture", "CClientHelper::ReleasePicture()", "ReleasePicture", function () { return o.ReleasePicture(640, 80); }],
-    ["ResizePicture", "CClientHelper::ResizePicture()", "ResizePicture",
-        function () { return o.ResizePicture("photo.jpg", 640, 480); }],
     ["OpenPictureWith", "CClientHelper::OpenPictureWith()", "OpenPictureWith",
         function () { return o.OpenPictureWith(0, "photo.jpg", "PHOTOED"); }],
     ["PrintPicture", "CClientHelper::PrintPicture()", "PrintPicture", function () { return o.PrintPicture(0, "photo.jpg"); }],

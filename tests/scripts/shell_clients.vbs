@@ -147,7 +147,6 @@ cases = Array( _
     "ReadKey(,,hwnd)", "CClientHelper::ReadKey()", "ReadKey", _
     "SelectPicturePart", "CClientHelper::SelectPicturePart()", "SelectPicturePart", _
     "ReleasePicture", "CClientHelper::ReleasePicture()", "ReleasePicture", _
-    "ResizePicture", "CClientHelper::ResizePicture()", "ResizePicture", _
     "OpenPictureWith", "CClientHelper::OpenPictureWith()", "OpenPictureWith", _
     "PrintPicture", "CClientHelper::PrintPicture()", "PrintPicture", _
     "ReleasePicture2", "CClientHelper::ReleasePicture()", "ReleasePicture2", _

@@ -737,11 +737,6 @@ INSTANTIATE_TEST_SUITE_P(
                           Bstr res;
                           return p->ReleasePicture(100, 80, res.Put());
                       }},
-        PendingMethod{"ResizePicture", L"CClientHelper::ResizePicture()",
-                      [](IClientHelper* p) {
-                          Bstr res;
-                          return p->ResizePicture(Bstr(kSomePicture), 640, 480, VARIANT_FALSE, res.Put());
-                      }},
         PendingMethod{"OpenPictureWith", L"CClientHelper::OpenPictureWith()",
                       [](IClientHelper* p) {
                           Bstr res;
