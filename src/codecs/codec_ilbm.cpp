@@ -833,21 +833,34 @@ inline unsigned ModifyValue(int target, unsigned current)
     return unsigned(v < 0 ? 0 : v > 15 ? 15 : v);
 }
 
-// Greedy HAM6 encoding of one row: each pixel takes whichever of the 16 registers or the three
-// channel modifies lands nearest to it, from the colour the display actually holds.
-void EncodeHamRow(const unsigned char* rgb, int32_t width, const PaletteEntry* regs, unsigned char* codes)
+// The register nearest to each colour at 5 bits a channel (its bin's centre): a table look-up
+// instead of sixteen distances a pixel.
+void BuildNearestRegister(const PaletteEntry* regs, uint8_t* nearest)
 {
-    int r = regs[0].red, g = regs[0].green, b = regs[0].blue;
-    for (int32_t x = 0; x < width; ++x) {
-        int tr = rgb[3 * x], tg = rgb[3 * x + 1], tb = rgb[3 * x + 2];
+    for (int bin = 0; bin < 32768; ++bin) {
+        int r = ((bin >> 10) & 31) * 8 + 4, g = ((bin >> 5) & 31) * 8 + 4, b = (bin & 31) * 8 + 4;
         int best = 0, bestCost = 1 << 30;
-        for (int i = 0; i < 16 && bestCost > 0; ++i) {
-            int cost = Distance(regs[i].red - tr, regs[i].green - tg, regs[i].blue - tb);
+        for (int i = 0; i < 16; ++i) {
+            int cost = Distance(regs[i].red - r, regs[i].green - g, regs[i].blue - b);
             if (cost < bestCost) {
                 bestCost = cost;
                 best = i;
             }
         }
+        nearest[bin] = uint8_t(best);
+    }
+}
+
+// Greedy HAM6 encoding of one row: each pixel takes whichever of its nearest register and the
+// three channel modifies lands nearest to it, from the colour the display actually holds.
+void EncodeHamRow(const unsigned char* rgb, int32_t width, const PaletteEntry* regs, const uint8_t* nearest,
+                  unsigned char* codes)
+{
+    int r = regs[0].red, g = regs[0].green, b = regs[0].blue;
+    for (int32_t x = 0; x < width; ++x) {
+        int tr = rgb[3 * x], tg = rgb[3 * x + 1], tb = rgb[3 * x + 2];
+        int best = nearest[((tr >> 3) << 10) | ((tg >> 3) << 5) | (tb >> 3)];
+        int bestCost = Distance(regs[best].red - tr, regs[best].green - tg, regs[best].blue - tb);
         unsigned mb = ModifyValue(tb, unsigned(b)), mr = ModifyValue(tr, unsigned(r)), mg = ModifyValue(tg, unsigned(g));
         int nb = int(mb << 4) | (b & 15), nr = int(mr << 4) | (r & 15), ng = int(mg << 4) | (g & 15);
         int costB = Distance(r - tr, g - tg, nb - tb), costR = Distance(nr - tr, g - tg, b - tb),
@@ -900,15 +913,18 @@ int WriteBody(CodecWriter& out, BodyWriter& body, const ImageHeader* header, con
 {
     size_t rowBytes = PlaneRowBytes(header->width), stride = codec_stride(header->width, header->bpp);
     int planes = w.ham6 ? 6 : header->bpp;
-    std::vector<unsigned char> chunky, planeRow, rgb;
+    std::vector<unsigned char> chunky, planeRow, rgb, nearest;
     if (!Allocate(chunky, rowBytes * 8 * (header->bpp == 24 && !w.ham6 ? 3 : 1)) ||
-        !Allocate(planeRow, rowBytes * size_t(planes)) || !Allocate(rgb, size_t(header->width) * 3))
+        !Allocate(planeRow, rowBytes * size_t(planes)) || !Allocate(rgb, size_t(header->width) * 3) ||
+        !Allocate(nearest, w.ham6 ? 32768 : 0))
         return CODEC_ERR_MEMORY;
+    if (w.ham6)
+        BuildNearestRegister(hamRegs, nearest.data());
     for (int32_t y = header->height - 1; y >= 0 && !out.Failed(); --y) {
         const unsigned char* row = data + size_t(y) * stride;
         if (w.ham6) {
             RowToRgb(header, palette, row, rgb.data());
-            EncodeHamRow(rgb.data(), header->width, hamRegs, chunky.data());
+            EncodeHamRow(rgb.data(), header->width, hamRegs, nearest.data(), chunky.data());
             ChunkyToPlanes(chunky.data(), rowBytes, 6, planeRow.data());
         } else if (header->bpp == 24) {
             unsigned char* red = chunky.data();
