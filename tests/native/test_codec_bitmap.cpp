@@ -40,7 +40,7 @@ void ExpectFields(const Bytes& f, std::initializer_list<Field> fields)
         EXPECT_EQ(Get(f, x.at, x.bytes), x.value) << "at " << x.at;
 }
 
-struct Spec {
+struct Layout {
     int32_t width, height;
     unsigned bpp;
     uint32_t compression;
@@ -51,7 +51,7 @@ struct Spec {
 };
 
 // A bitmap file whose offsets count from `base` (its place inside a bitmap array).
-Bytes Build(const Spec& s, uint32_t base = 0)
+Bytes Build(const Layout& s, uint32_t base = 0)
 {
     Bytes info;
     int side = s.infoSize == 12 ? 2 : 4;
@@ -239,17 +239,17 @@ TEST(BitmapRle, CodesDecodeLikeImageMagick)
     std::vector<PaletteEntry> palette;
     for (int i = 0; i < 16; ++i)
         palette.push_back(PaletteEntry{uint8_t(i * 16), uint8_t(255 - i * 8), uint8_t(i * 5)});
-    Spec rle8{6, 4, 8, 1, {3, 5, 0, 3, 1, 2, 3, 0, 0, 0, 2, 7, 0, 2, 1, 1, 2, 9, 0, 0, 0, 4, 10, 11, 12, 13, 2, 14, 0, 1},
+    Layout rle8{6, 4, 8, 1, {3, 5, 0, 3, 1, 2, 3, 0, 0, 0, 2, 7, 0, 2, 1, 1, 2, 9, 0, 0, 0, 4, 10, 11, 12, 13, 2, 14, 0, 1},
               palette};
     rle8.clrUsed = 16;
-    Spec rle4{7, 3, 4, 2, {4, 0x12, 0, 3, 0x34, 0x50, 0, 0, 0, 5, 0x67, 0x89, 0xA0, 0, 0, 2, 1, 1, 1, 0xF0, 0, 1},
+    Layout rle4{7, 3, 4, 2, {4, 0x12, 0, 3, 0x34, 0x50, 0, 0, 0, 5, 0x67, 0x89, 0xA0, 0, 0, 2, 1, 1, 1, 0xF0, 0, 1},
               palette};
     peer::Picture pic;
     ASSERT_EQ(Read(Build(rle8), pic), 0);
     EXPECT_EQ(pic.rows, Rows(6, 8, {{10, 11, 12, 13, 14, 14}, {0, 0, 0, 9, 9, 0}, {7, 7, 0, 0, 0, 0}, {5, 5, 5, 1, 2, 3}}));
     ASSERT_EQ(Read(Build(rle4), pic), 0);
     EXPECT_EQ(pic.rows, Rows(7, 4, {{0, 0, 0, 0, 0, 0, 15}, {6, 7, 8, 9, 10, 0, 0}, {1, 2, 1, 2, 3, 4, 5}}));
-    for (const Spec& s : {rle8, rle4}) {
+    for (const Layout& s : {rle8, rle4}) {
         std::string path = peer::Path("rle" + std::to_string(s.bpp) + ".bmp");
         peer::WriteFileBytes(path, Build(s));
         ExpectReadsLikeImageMagick(path, int(s.bpp));
@@ -280,20 +280,20 @@ TEST(BitmapRle, CorruptStreamsAreClippedOrAnswer7)
     };
     for (const Case& c : cases) {
         peer::Picture pic;
-        EXPECT_EQ(Read(Build(Spec{4, c.height, c.bpp, c.bpp == 8 ? 1u : 2u, c.data}), pic), c.rc) << &c - cases;
+        EXPECT_EQ(Read(Build(Layout{4, c.height, c.bpp, c.bpp == 8 ? 1u : 2u, c.data}), pic), c.rc) << &c - cases;
         EXPECT_EQ(pic.rows, Rows(4, int(c.bpp), c.rows)) << &c - cases;
     }
 }
 
 TEST(BitmapRead, BitmapArraysByIndex)
 {
-    Spec specs[] = {{2, 1, 8, 0, {1, 2, 0, 0}, {kBlack, kWhite, {9, 9, 9}}},
+    Layout layouts[] = {{2, 1, 8, 0, {1, 2, 0, 0}, {kBlack, kWhite, {9, 9, 9}}},
                     {3, 2, 4, 0, {0x12, 0x30, 0, 0, 0x45, 0x60, 0, 0}, {kBlack, kWhite}, 12},
                     {1, 1, 24, 0, {10, 20, 30, 0}}};
     auto array = [&](size_t count, uint32_t lastNext) {
         Bytes file;
         for (size_t i = 0; i < count; ++i) {
-            Bytes bmp = Build(specs[i], uint32_t(file.size()) + 14);
+            Bytes bmp = Build(layouts[i], uint32_t(file.size()) + 14);
             file.insert(file.end(), {'B', 'A', 14, 0, 0, 0});
             Put(file, i + 1 < count ? uint32_t(file.size() + 8 + bmp.size()) : lastNext, 4);
             Put(file, 0, 4);
@@ -310,7 +310,7 @@ TEST(BitmapRead, BitmapArraysByIndex)
     ASSERT_EQ(Read(file, pic, "inv, index=2"), 0);
     EXPECT_EQ(pic.rows, Bytes({10, 20, 30, 0}));
     EXPECT_EQ(Read(file, pic, "index=3"), 304);
-    EXPECT_EQ(Read(Build(specs[2]), pic, "index=1"), 304);
+    EXPECT_EQ(Read(Build(layouts[2]), pic, "index=1"), 304);
     EXPECT_EQ(Read(file, pic, "index=x"), CODEC_ERR_OPTIONS);
     EXPECT_EQ(Read(file, pic, "index=-1"), CODEC_ERR_OPTIONS);
     // Chains that point back, past the end, or at something else.
@@ -326,7 +326,7 @@ TEST(BitmapRead, BitmapArraysByIndex)
 
 TEST(BitmapRead, HeaderFaultsAndTruncation)
 {
-    const Spec good{4, 2, 8, 0, Bytes(8, 1), {kBlack, kWhite}};
+    const Layout good{4, 2, 8, 0, Bytes(8, 1), {kBlack, kWhite}};
     Field faults[] = {{0, 1, 'X'},   {26, 2, 2},     {28, 2, 2},   {28, 2, 0},     {14, 4, 70},
                       {14, 4, 8},    {30, 4, 4},     {30, 4, 2},   {30, 4, 3},     {18, 4, 0},
                       {18, 4, ~3u},  {22, 4, 0},     {18, 4, 70000}, {10, 4, 20},  {10, 4, 5000}};
@@ -339,9 +339,9 @@ TEST(BitmapRead, HeaderFaultsAndTruncation)
         EXPECT_EQ(Read(f, pic), codes[i]) << faults[i].at << " " << faults[i].value;
     }
     peer::Picture pic;
-    EXPECT_EQ(Read(Build(Spec{65535, 65535, 24, 0, {}}), pic), CODEC_ERR_SIZE);
+    EXPECT_EQ(Read(Build(Layout{65535, 65535, 24, 0, {}}), pic), CODEC_ERR_SIZE);
     // In an OS/2 2.0 header the bit-field compression is Huffman 1D.
-    EXPECT_EQ(Read(Build(Spec{1, 1, 16, 3, Bytes(4, 0), {}, 64}), pic), 303);
+    EXPECT_EQ(Read(Build(Layout{1, 1, 16, 3, Bytes(4, 0), {}, 64}), pic), 303);
 
     for (int bpp : {1, 8, 24})
         for (const char* variant : {"", "1.1"}) {
@@ -368,7 +368,7 @@ TEST(BitmapRead, HeaderFaultsAndTruncation)
 TEST(BitmapRead, TopDownShortPalettesAndInversions)
 {
     // Top-down 8-bit with two palette entries of 256: the rest is black, or white inverted.
-    Spec s{2, -3, 8, 0, {1, 0, 0, 0, 0, 1, 0, 0, 1, 1, 0, 0}, {{10, 20, 30}, {200, 100, 0}}};
+    Layout s{2, -3, 8, 0, {1, 0, 0, 0, 0, 1, 0, 0, 1, 1, 0, 0}, {{10, 20, 30}, {200, 100, 0}}};
     s.clrUsed = 2;
     peer::Picture pic;
     ASSERT_EQ(Read(Build(s), pic), 0);
@@ -379,14 +379,14 @@ TEST(BitmapRead, TopDownShortPalettesAndInversions)
     EXPECT_EQ(pic.palette[0].red + pic.palette[0].blue, 245 + 225);
     EXPECT_EQ(pic.palette[2].green, 255);
     // 1-bit under a 16-byte OS/2 2.0 header: invb inverts the bits, the palette stays.
-    ASSERT_EQ(Read(Build(Spec{10, 1, 1, 0, {0xA5, 0x40, 0, 0}, {kBlack, {0, 0, 255}}, 16}), pic, "invb"), 0);
+    ASSERT_EQ(Read(Build(Layout{10, 1, 1, 0, {0xA5, 0x40, 0, 0}, {kBlack, {0, 0, 255}}, 16}), pic, "invb"), 0);
     EXPECT_EQ(pic.rows[0], 0x5A);
     EXPECT_EQ(pic.rows[1] & 0xC0, 0x80);
     EXPECT_EQ(pic.palette[1].blue, 255);
     // 24 bits ignore both; 32-bit uncompressed is blue, green, red, unused.
-    ASSERT_EQ(Read(Build(Spec{1, 1, 24, 0, {1, 2, 3, 0}}), pic, "inv invb"), 0);
+    ASSERT_EQ(Read(Build(Layout{1, 1, 24, 0, {1, 2, 3, 0}}), pic, "inv invb"), 0);
     EXPECT_EQ(pic.rows, Bytes({1, 2, 3, 0}));
-    ASSERT_EQ(Read(Build(Spec{1, 1, 32, 0, {1, 2, 3, 4}}), pic), 0);
+    ASSERT_EQ(Read(Build(Layout{1, 1, 32, 0, {1, 2, 3, 4}}), pic), 0);
     EXPECT_EQ(pic.rows, Bytes({1, 2, 3, 0}));
 }
 
