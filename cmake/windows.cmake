@@ -27,7 +27,7 @@ add_custom_command(
 add_custom_target(trel_idl DEPENDS ${TREL_GEN}/TrelClientHelper.tlb ${TREL_GEN}/TrelClientHelper_h.h)
 
 set(TREL_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
-set(TREL_SYSTEM_LIBS ole32 oleaut32 uuid advapi32 user32 gdi32 kernel32)
+set(TREL_SYSTEM_LIBS ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32 kernel32)
 
 # Everything of the component but its entry points, so that Windows unit tests can drive it.
 add_library(trelshell STATIC

@@ -55,3 +55,12 @@ add_executable(serial_echo tests/wine/serial_echo.cpp)
 target_link_libraries(serial_echo PRIVATE ${TREL_STATIC_RUNTIME})
 trel_wine_command(wine.serial_echo ${CMAKE_SOURCE_DIR}/scripts/pty-com.sh 7 echo -- ${TREL_WINE_RUN} $<TARGET_FILE:serial_echo> COM7)
 trel_wine_command(wine.regsvr_roundtrip ${CMAKE_SOURCE_DIR}/tests/wine/regsvr_roundtrip.sh)
+
+# Stand-ins for the programs the picture commands start, beside the test programs (Windows looks
+# for a program in the caller's folder first): the photo editor and the paint program.
+foreach(standin trel_photoed mspaint)
+  add_executable(standin_${standin} tests/standins/program.cpp)
+  set_target_properties(standin_${standin} PROPERTIES OUTPUT_NAME ${standin})
+  target_link_libraries(standin_${standin} PRIVATE user32 ${TREL_STATIC_RUNTIME})
+  add_dependencies(win_client_tests standin_${standin})
+endforeach()
