@@ -9,6 +9,7 @@
 #include "framework/Module.h"
 #include "picture/Dib.h"
 #include "picture/HexText.h"
+#include "picture/PixelOps.h"
 #include "picture/WorkFolder.h"
 #include "resources/resource.h"
 #include "shell/CallFrame.h"
@@ -43,17 +44,6 @@ BSTR EncodeFileBody(const std::string& fileName)
         ThrowComError(E_OUTOFMEMORY, "Not enough memory for the file's text");
     HexEncode(buffer.data(), buffer.size(), text);
     return text;
-}
-
-void StandardSize(long width, long height, long defWidth, long defHeight, long& newWidth, long& newHeight)
-{
-    if (height > width) {
-        newHeight = defHeight;
-        newWidth = static_cast<long>(std::floor(static_cast<double>(width) / height * defHeight));
-    } else {
-        newWidth = defWidth;
-        newHeight = static_cast<long>(std::floor(static_cast<double>(height) / width * defWidth));
-    }
 }
 
 std::string ResizePictureBody(const std::string& fileName, long defWidth, long defHeight, bool copy)

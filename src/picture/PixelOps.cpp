@@ -182,3 +182,14 @@ void PackIndices(const uint8_t* indices, int32_t width, int32_t height, int32_t 
         }
     }
 }
+
+void StandardSize(long width, long height, long defWidth, long defHeight, long& newWidth, long& newHeight)
+{
+    if (height > width) {
+        newHeight = defHeight;
+        newWidth = static_cast<long>(std::floor(static_cast<double>(width) / height * defHeight));
+    } else {
+        newWidth = defWidth;
+        newHeight = static_cast<long>(std::floor(static_cast<double>(height) / width * defWidth));
+    }
+}
