@@ -15,6 +15,15 @@ file(GLOB TREL_WIN_UNIT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine
 add_executable(win_unit_tests ${TREL_WIN_UNIT_SOURCES} ${TREL_RC})
 target_link_libraries(win_unit_tests PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
 
+# The port-host stand-in the port host tests start; it carries the host's type library.
+set(TREL_PORTHOST_RC ${CMAKE_SOURCE_DIR}/tests/standins/porthost_standin.rc)
+set_source_files_properties(${TREL_PORTHOST_RC} PROPERTIES OBJECT_DEPENDS ${TREL_GEN}/PortHostProxy.tlb)
+add_executable(porthost_standin tests/standins/porthost_standin.cpp ${TREL_PORTHOST_RC})
+add_dependencies(porthost_standin trel_porthost_idl)
+target_include_directories(porthost_standin PRIVATE ${TREL_GEN})
+target_link_libraries(porthost_standin PRIVATE ole32 oleaut32 uuid shell32 user32 ${TREL_STATIC_RUNTIME})
+add_dependencies(win_unit_tests porthost_standin)
+
 # A C++ client of the registered DLL.
 file(GLOB TREL_WIN_CLIENT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/client_*.cpp)
 add_executable(win_client_tests ${TREL_WIN_CLIENT_SOURCES} ${TREL_GEN}/TrelClientHelper_i.c)

@@ -26,10 +26,15 @@ _COM_SMARTPTR_TYPEDEF(IPortValue, __uuidof(IPortValue));
 // Everything taken on the way to the host, in the order it was taken; members are destroyed in
 // reverse order, so the pointers are released in reverse order of acquisition.
 struct PortHostLink {
-    IRunningObjectTablePtr rot;
-    IMonikerPtr moniker;
-    IUnknownPtr object;  // what the table holds under the name
+    using RunningObjectTableRef = _com_ptr_t<_com_IIID<IRunningObjectTable, &IID_IRunningObjectTable>>;
+    using MonikerRef = _com_ptr_t<_com_IIID<IMoniker, &IID_IMoniker>>;
+    using UnknownRef = _com_ptr_t<_com_IIID<IUnknown, &IID_IUnknown>>;
+
+    RunningObjectTableRef rot;
+    MonikerRef moniker;
+    UnknownRef object;  // what the table holds under the name
     IPortHostProxyPtr host;  // null when the object lacks IPortHostProxy
+    HRESULT hostQuery = S_OK;  // how the query for IPortHostProxy ended
 
     bool Found() const { return object != nullptr; }
 };
