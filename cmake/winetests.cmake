@@ -64,3 +64,22 @@ add_executable(serial_echo tests/wine/serial_echo.cpp)
 target_link_libraries(serial_echo PRIVATE ${TREL_STATIC_RUNTIME})
 trel_wine_command(wine.serial_echo ${CMAKE_SOURCE_DIR}/scripts/pty-com.sh 7 echo -- ${TREL_WINE_RUN} $<TARGET_FILE:serial_echo> COM7)
 trel_wine_command(wine.regsvr_roundtrip ${CMAKE_SOURCE_DIR}/tests/wine/regsvr_roundtrip.sh)
+
+# FTDI stand-ins beside the test programs: converters from TREL_FTDI_DEVICES, backed by COM ports.
+foreach(standin ftd2xx FTChipID)
+  add_library(${standin} SHARED tests/standins/${standin}.cpp)
+  set_target_properties(${standin} PROPERTIES PREFIX "" OUTPUT_NAME ${standin})
+  target_link_libraries(${standin} PRIVATE ${TREL_STATIC_RUNTIME})
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    target_link_options(${standin} PRIVATE -Wl,--kill-at)
+  endif()
+endforeach()
+
+# The transport, exchange log and port discovery against device models on four ptys.
+add_executable(serial_ports tests/wine/serial_ports.cpp ${TREL_RC})
+target_link_libraries(serial_ports PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
+add_dependencies(serial_ports ftd2xx FTChipID)
+set(TREL_PTY ${CMAKE_SOURCE_DIR}/scripts/pty-com.sh)
+trel_wine_command(wine.serial_ports env TREL_FTDI_DEVICES=305419896:4660:COM13$<SEMICOLON>7:77:COM11$<SEMICOLON>9:99:COM12
+  ${TREL_PTY} 11 echo report -- ${TREL_PTY} 12 silent -- ${TREL_PTY} 13 echo presence=E0 -- ${TREL_PTY} 14 echo swap=AA:55 --
+  ${TREL_WINE_RUN} $<TARGET_FILE:serial_ports>)
