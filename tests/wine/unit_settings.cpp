@@ -170,10 +170,10 @@ TEST_F(Settings, AFailedWriteRaisesEFailWithTheSaveText)
     allow.grfAccessMode = GRANT_ACCESS;
     EXPLICIT_ACCESSA entries[] = {deny, allow};
     PACL acl = nullptr;
-    ASSERT_EQ(SetEntriesInAclA(2, entries, nullptr, &acl), ERROR_SUCCESS);
+    ASSERT_EQ(SetEntriesInAclA(2, entries, nullptr, &acl), static_cast<DWORD>(ERROR_SUCCESS));
     ASSERT_EQ(SetSecurityInfo(m_key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
                               nullptr, nullptr, acl, nullptr),
-              ERROR_SUCCESS);
+              static_cast<DWORD>(ERROR_SUCCESS));
     LocalFree(acl);
 
     for (int dword = 0; dword < 2; ++dword) {
