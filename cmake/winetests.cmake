@@ -83,3 +83,12 @@ set(TREL_PTY ${CMAKE_SOURCE_DIR}/scripts/pty-com.sh)
 trel_wine_command(wine.serial_ports env TREL_FTDI_DEVICES=305419896:4660:COM13$<SEMICOLON>7:77:COM11$<SEMICOLON>9:99:COM12
   ${TREL_PTY} 11 echo report -- ${TREL_PTY} 12 silent -- ${TREL_PTY} 13 echo presence=E0 -- ${TREL_PTY} 14 echo swap=AA:55 --
   ${TREL_WINE_RUN} $<TARGET_FILE:serial_ports>)
+
+# Stand-ins for the programs the picture commands start, beside the test programs (Windows looks
+# for a program in the caller's folder first): the photo editor and the paint program.
+foreach(standin trel_photoed mspaint)
+  add_executable(standin_${standin} tests/standins/program.cpp)
+  set_target_properties(standin_${standin} PROPERTIES OUTPUT_NAME ${standin})
+  target_link_libraries(standin_${standin} PRIVATE user32 ${TREL_STATIC_RUNTIME})
+  add_dependencies(win_client_tests standin_${standin})
+endforeach()

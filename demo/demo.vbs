@@ -24,6 +24,23 @@ WScript.Echo "  Err.Description = " & Replace(Err.Description, vbCrLf, " | ")
 Err.Clear
 On Error GoTo 0
 
+' A photo of a few megapixels brought to the standard size 640 x 480, on a working copy.
+Dim photo, resized
+photo = WScript.Arguments(1)
+WScript.Echo "Снимок: " & photo & ", " & fso.GetFile(photo).Size & " байт"
+resized = helper.ResizePicture(photo, 640, 480, True)
+WScript.Echo "ResizePicture(снимок, 640, 480, True) = " & resized & ", " & fso.GetFile(resized).Size & " байт"
+fso.CopyFile resized, fso.GetParentFolderName(photo) & "\photo_640x480.jpg", True
+fso.DeleteFile resized
+
+' A small file as hexadecimal text, the way a script sends it to the server.
+Dim small
+small = fso.GetParentFolderName(photo) & "\small.bin"
+Set f = fso.CreateTextFile(small, True, False)
+f.Write "Trel" & Chr(0) & Chr(1) & Chr(&HAB)
+f.Close
+WScript.Echo "EncodeFile(""small.bin"") = """ & helper.EncodeFile(small) & """"
+
 logPath = fso.GetParentFolderName(dllPath) & "\trel_log.txt"
 If fso.FileExists(logPath) Then
     Set f = fso.OpenTextFile(logPath, 1)

@@ -9,6 +9,7 @@ TRELIMG="$BUILD/native/trelimg"
 BENCH="$BUILD/bench"
 RUNS="${RUNS:-7}"
 mkdir -p "$BENCH"
+CORES=$(nproc)
 export MAGICK_THREAD_LIMIT=1 OMP_NUM_THREADS=1
 
 # The 12-megapixel test photo: a fractal plasma with noise, made once.
@@ -34,7 +35,7 @@ compare() {  # label, ours (a string), peer (a string)
     "$(awk -v a="$a" -v b="$b" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }')"
 }
 
-echo "== bench on $(nproc) cores, $RUNS runs each, medians"
+echo "== bench on $CORES cores, $RUNS runs each, medians"
 for f in "$ROOT"/tests/bench/*.sh; do
   [ -f "$f" ] && . "$f"
 done

@@ -16,6 +16,14 @@ echo "== registered with regsvr32 in $WINEPREFIX"
 work="$WINEPREFIX/drive_c/demo"
 mkdir -p "$work"
 iconv -f UTF-8 -t CP1251 "$TREL_ROOT/demo/demo.vbs" > "$work/demo.vbs"
+# The bundled photo: a 2592 x 1944 (5 MP) picture made once with ImageMagick, as a camera would deliver it.
+photo="$BUILD/demo-photo.jpg"
+if [ ! -f "$photo" ]; then
+  convert -size 2592x1944 -seed 11 plasma:fractal -blur 0x2 -attenuate 0.2 +noise Gaussian -quality 90 "$photo"
+fi
+cp "$photo" "$work/photo.jpg"
+rm -f "$work/photo_640x480.jpg"
 # cscript writes to the console in the OEM code page (866 in the Russian locale).
-"$TREL_WINE" cscript //nologo 'C:\demo\demo.vbs' "$(winpath "$dll")" 2>/dev/null | iconv -f CP866 -t UTF-8 | tr -d '\r'
+"$TREL_WINE" cscript //nologo 'C:\demo\demo.vbs' "$(winpath "$dll")" 'C:\demo\photo.jpg' 2>/dev/null | iconv -f CP866 -t UTF-8 | tr -d '\r'
+echo "== checked natively: $("$BUILD/native/trelimg" info "$work/photo.jpg" | sed "s|$work/||"); $("$BUILD/native/trelimg" info "$work/photo_640x480.jpg" | sed "s|$work/||")"
 "$TREL_WINESERVER" -w

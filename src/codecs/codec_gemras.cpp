@@ -83,27 +83,6 @@ PaletteEntry StandardColour(int planes, int value)
     return PaletteEntry{uint8_t(t[0] * 85), uint8_t(t[1] * 85), uint8_t(t[2] * 85)};
 }
 
-std::unique_ptr<CodecReader> OpenReader(int fd)
-{
-    return std::unique_ptr<CodecReader>(new (std::nothrow) CodecReader(fd));
-}
-
-template <class T>
-bool Allocate(std::vector<T>& v, size_t n)
-{
-    try {
-        v.assign(n, T());
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return true;
-}
-
-unsigned Be16(const unsigned char* p)
-{
-    return (unsigned(p[0]) << 8) | p[1];
-}
-
 int BppForPlanes(int planes)
 {
     return planes == 24 ? 24 : planes == 1 ? 1 : planes <= 4 ? 4 : 8;
@@ -137,7 +116,7 @@ int ReadExtension(CodecReader& in, unsigned headerWords, int planes, GemState& s
     if (!in.ReadExact(b, want))
         return CODEC_ERR_READ;
     if (want == 6 && std::memcmp(b, "XIMG", 4) == 0) {
-        if (Be16(b + 4) != 0)
+        if (codec_be16(b + 4) != 0)
             return GEM_ERR_PALETTE_TYPE;
         if (planes != 24) {
             unsigned fit = (headerWords - kXimgWords) / 3, colours = 1u << planes;
@@ -146,7 +125,7 @@ int ReadExtension(CodecReader& in, unsigned headerWords, int planes, GemState& s
         }
         return CODEC_OK;
     }
-    unsigned flag = Be16(b);
+    unsigned flag = codec_be16(b);
     if (flag > 1)
         return GEM_ERR_FLAG;
     if (flag == 1 && planes != 24)
@@ -156,7 +135,7 @@ int ReadExtension(CodecReader& in, unsigned headerWords, int planes, GemState& s
 
 int ReadHeader(const char*, int fd, ImageHeader* header, const char*)
 {
-    std::unique_ptr<CodecReader> in = OpenReader(fd);
+    std::unique_ptr<CodecReader> in = codec_open_reader(fd);
     if (!in)
         return CODEC_ERR_MEMORY;
     unsigned char b[kBaseWords * 2];
@@ -164,11 +143,11 @@ int ReadHeader(const char*, int fd, ImageHeader* header, const char*)
     int rc = CheckForeign(b, got);
     if (rc != CODEC_OK)
         return rc;
-    if (got >= 2 && Be16(b) != 1)
+    if (got >= 2 && codec_be16(b) != 1)
         return GEM_ERR_VERSION;
     if (got < sizeof(b))
         return CODEC_ERR_READ;
-    unsigned headerWords = Be16(b + 2), planes = Be16(b + 4);
+    unsigned headerWords = codec_be16(b + 2), planes = codec_be16(b + 4);
     if (headerWords < kBaseWords)
         return GEM_ERR_HEADER_LENGTH;
     if (planes == 0 || (planes > 8 && planes != 24))
@@ -180,7 +159,7 @@ int ReadHeader(const char*, int fd, ImageHeader* header, const char*)
         return rc;
     if (s.kind == kStandardColour && planes != 3 && planes != 4)
         return GEM_ERR_COLOUR_PLANES;
-    int32_t width = int32_t(Be16(b + 12)), height = int32_t(Be16(b + 14));
+    int32_t width = int32_t(codec_be16(b + 12)), height = int32_t(codec_be16(b + 14));
     s.bpp = BppForPlanes(int(planes));
     if (codec_check_size(width, height, s.bpp) != CODEC_OK)
         return CODEC_ERR_SIZE;
@@ -189,7 +168,7 @@ int ReadHeader(const char*, int fd, ImageHeader* header, const char*)
     s.height = header->height = height;
     header->bpp = s.bpp;
     s.planes = int32_t(planes);
-    s.patternLength = int32_t(Be16(b + 6));
+    s.patternLength = int32_t(codec_be16(b + 6));
     s.dataOffset = long(headerWords) * 2;
     *codec_private<GemState>(header) = s;
     return CODEC_OK;
@@ -228,7 +207,7 @@ int ReadPalette(int fd, ImageHeader* header, PaletteEntry* palette)
     default:
         break;
     }
-    std::unique_ptr<CodecReader> in = OpenReader(fd);
+    std::unique_ptr<CodecReader> in = codec_open_reader(fd);
     if (!in)
         return CODEC_ERR_MEMORY;
     unsigned char words[256 * 6];
@@ -236,8 +215,8 @@ int ReadPalette(int fd, ImageHeader* header, PaletteEntry* palette)
         return CODEC_ERR_READ;
     auto level = [](unsigned v) { return uint8_t(((v > 1000 ? 1000 : v) * 255 + 500) / 1000); };
     for (int i = 0; i < s->ximgColours; ++i)
-        palette[i] = PaletteEntry{level(Be16(words + 6 * i)), level(Be16(words + 6 * i + 2)),
-                                  level(Be16(words + 6 * i + 4))};
+        palette[i] = PaletteEntry{level(codec_be16(words + 6 * i)), level(codec_be16(words + 6 * i + 2)),
+                                  level(codec_be16(words + 6 * i + 4))};
     return CODEC_OK;
 }
 
@@ -369,13 +348,13 @@ int ReadData(int fd, ImageHeader* header, unsigned char* data)
     if (rc != CODEC_OK)
         return rc;
     const GemState s = *st;
-    std::unique_ptr<CodecReader> in = OpenReader(fd);
+    std::unique_ptr<CodecReader> in = codec_open_reader(fd);
     if (!in)
         return CODEC_ERR_MEMORY;
     size_t lineBytes = LineBytes(s.width, s.planes), stride = codec_stride(s.width, s.bpp);
     std::vector<unsigned char> line, chunky, pattern;
-    if (!Allocate(line, lineBytes) || !Allocate(chunky, ((size_t(s.width) + 7) / 8) * 8) ||
-        !Allocate(pattern, size_t(s.patternLength) + 1))
+    if (!codec_allocate(line, lineBytes) || !codec_allocate(chunky, ((size_t(s.width) + 7) / 8) * 8) ||
+        !codec_allocate(pattern, size_t(s.patternLength) + 1))
         return CODEC_ERR_MEMORY;
     if (!in->Seek(s.dataOffset))
         return CODEC_ERR_READ;
@@ -562,7 +541,7 @@ int Write(const char*, int fd, const ImageHeader* header, const PaletteEntry* pa
     size_t planeBytes = (size_t(header->width) + 7) / 8, lineBytes = LineBytes(header->width, planes);
     size_t stride = codec_stride(header->width, header->bpp);
     std::vector<unsigned char> values, line, next;
-    if (!out || !Allocate(values, planeBytes * 8) || !Allocate(line, lineBytes) || !Allocate(next, lineBytes))
+    if (!out || !codec_allocate(values, planeBytes * 8) || !codec_allocate(line, lineBytes) || !codec_allocate(next, lineBytes))
         return CODEC_ERR_MEMORY;
     PutHeader(*out, header, planes, kind, w, palette);
 

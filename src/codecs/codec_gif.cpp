@@ -51,11 +51,6 @@ struct GifState {
     uint8_t errok;
 };
 
-std::unique_ptr<CodecReader> OpenReader(int fd)
-{
-    return std::unique_ptr<CodecReader>(new (std::nothrow) CodecReader(fd));
-}
-
 unsigned Le16(const unsigned char* p)
 {
     return unsigned(p[0]) | (unsigned(p[1]) << 8);
@@ -159,7 +154,7 @@ int ReadHeader(const char*, int fd, ImageHeader* header, const char* options)
     if (opts.Text("index=") != nullptr && (!opts.Number("index=", &index) || index < 0))
         return CODEC_ERR_OPTIONS;
 
-    std::unique_ptr<CodecReader> in = OpenReader(fd);
+    std::unique_ptr<CodecReader> in = codec_open_reader(fd);
     if (!in)
         return CODEC_ERR_MEMORY;
     int rc = ReadSignature(*in);
@@ -223,7 +218,7 @@ int ReadPalette(int fd, ImageHeader* header, PaletteEntry* palette)
             palette[i] = PaletteEntry{uint8_t(i), uint8_t(i), uint8_t(i)};
         return CODEC_OK;
     }
-    std::unique_ptr<CodecReader> in = OpenReader(fd);
+    std::unique_ptr<CodecReader> in = codec_open_reader(fd);
     if (!in)
         return CODEC_ERR_MEMORY;
     unsigned char table[256 * 3];

@@ -15,13 +15,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "codecs/codec_internal.h"
-
-// A netpbm header of the given type ('5', '6'): its numbers and where the raster starts.
-int codec_pnm_read_header(int fd, char type, int maxvalError, uint32_t* width, uint32_t* height, uint32_t* maxval,
-                          long* rasterOffset);
-// Samples of 0..maxval to 0..255.
-void codec_pnm_scale_table(uint32_t maxval, uint8_t table[256]);
+#include "codecs/codec_pnm.h"
 
 namespace {
 
@@ -72,10 +66,9 @@ int ReadNumber(CodecReader& in, int fieldError, uint32_t* value)
     return CODEC_OK;
 }
 
-} // namespace
-
-int codec_pnm_read_header(int fd, char type, int maxvalError, uint32_t* width, uint32_t* height, uint32_t* maxval,
-                          long* rasterOffset)
+// A netpbm header of the given type ('5', '6'): its numbers and where the raster starts.
+int ReadPnmHeader(int fd, char type, int maxvalError, uint32_t* width, uint32_t* height, uint32_t* maxval,
+                  long* rasterOffset)
 {
     std::unique_ptr<CodecReader> in(new (std::nothrow) CodecReader(fd));
     if (!in)
@@ -99,6 +92,8 @@ int codec_pnm_read_header(int fd, char type, int maxvalError, uint32_t* width, u
     return CODEC_OK;
 }
 
+} // namespace
+
 // Samples of 0..maxval to 0..255, rounded; the values past maxval to 255.
 void codec_pnm_scale_table(uint32_t maxval, uint8_t table[256])
 {
@@ -106,55 +101,55 @@ void codec_pnm_scale_table(uint32_t maxval, uint8_t table[256])
         table[v] = v >= maxval ? 255 : uint8_t((v * 255 + maxval / 2) / maxval);
 }
 
-namespace {
-
-// What the header reader leaves for the palette and data readers.
-struct PgmState {
-    uint32_t tag;
-    int32_t width, height;
-    uint32_t maxval;
-    long rasterOffset;
-};
-
-int ReadHeader(const char*, int fd, ImageHeader* header, const char* options)
+int codec_pnm_begin(int fd, char type, int maxvalError, int32_t bpp, uint32_t tag, ImageHeader* header,
+                    const char* options)
 {
     CodecOptions opts;
     if (opts.Parse(options) != CODEC_OK)
         return CODEC_ERR_OPTIONS;
     uint32_t width = 0, height = 0, maxval = 0;
     long rasterOffset = 0;
-    int rc = codec_pnm_read_header(fd, '5', PGM_ERR_MAXVAL, &width, &height, &maxval, &rasterOffset);
+    int rc = ReadPnmHeader(fd, type, maxvalError, &width, &height, &maxval, &rasterOffset);
     if (rc != CODEC_OK)
         return rc;
-    if (codec_check_size(width, height, 8) != CODEC_OK)
+    if (codec_check_size(width, height, bpp) != CODEC_OK)
         return CODEC_ERR_SIZE;
     // A file too short for its raster fails before the caller allocates for it.
     long size = codec_io_seek(fd, 0, SEEK_END);
-    if (size < rasterOffset || uint64_t(size - rasterOffset) < uint64_t(width) * height)
+    if (size < rasterOffset || uint64_t(size - rasterOffset) < uint64_t(width) * height * uint32_t(bpp / 8))
         return CODEC_ERR_READ;
-    PgmState* s = codec_private<PgmState>(header);
-    s->tag = kStateTag;
+    PnmState* s = codec_private<PnmState>(header);
+    s->tag = tag;
     s->width = header->width = int32_t(width);
     s->height = header->height = int32_t(height);
-    header->bpp = 8;
+    header->bpp = bpp;
     s->maxval = maxval;
     s->rasterOffset = rasterOffset;
     return CODEC_OK;
 }
 
-// The palette and data readers work only on the header their header reader filled in.
-int CheckState(const ImageHeader* header, const PgmState* s)
+int codec_pnm_state(const ImageHeader* header, int32_t bpp, uint32_t tag, const PnmState** state)
 {
-    if (s->tag != kStateTag)
+    const PnmState* s = codec_private<PnmState>(header);
+    if (s->tag != tag)
         return CODEC_ERR_ARGUMENT;
-    if (header->bpp != 8 || header->width != s->width || header->height != s->height)
+    if (header->bpp != bpp || header->width != s->width || header->height != s->height)
         return CODEC_ERR_SIZE;
+    *state = s;
     return CODEC_OK;
+}
+
+namespace {
+
+int ReadHeader(const char*, int fd, ImageHeader* header, const char* options)
+{
+    return codec_pnm_begin(fd, '5', PGM_ERR_MAXVAL, 8, kStateTag, header, options);
 }
 
 int ReadPalette(int, ImageHeader* header, PaletteEntry* palette)
 {
-    int rc = CheckState(header, codec_private<PgmState>(header));
+    const PnmState* s = nullptr;
+    int rc = codec_pnm_state(header, 8, kStateTag, &s);
     if (rc != CODEC_OK)
         return rc;
     for (int i = 0; i < 256; ++i)
@@ -164,8 +159,8 @@ int ReadPalette(int, ImageHeader* header, PaletteEntry* palette)
 
 int ReadData(int fd, ImageHeader* header, unsigned char* data)
 {
-    const PgmState* s = codec_private<PgmState>(header);
-    int rc = CheckState(header, s);
+    const PnmState* s = nullptr;
+    int rc = codec_pnm_state(header, 8, kStateTag, &s);
     if (rc != CODEC_OK)
         return rc;
     std::unique_ptr<CodecReader> in(new (std::nothrow) CodecReader(fd));

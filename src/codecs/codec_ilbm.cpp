@@ -80,27 +80,6 @@ constexpr uint32_t Id(const char (&s)[5])
            uint32_t(uint8_t(s[3]));
 }
 
-std::unique_ptr<CodecReader> OpenReader(int fd)
-{
-    return std::unique_ptr<CodecReader>(new (std::nothrow) CodecReader(fd));
-}
-
-template <class T>
-bool Allocate(std::vector<T>& v, size_t n)
-{
-    try {
-        v.assign(n, T());
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return true;
-}
-
-unsigned Be16(const unsigned char* p)
-{
-    return (unsigned(p[0]) << 8) | p[1];
-}
-
 size_t PlaneRowBytes(int32_t width)
 {
     return ((size_t(width) + 15) / 16) * 2;
@@ -243,7 +222,7 @@ int ClassifyPlanes(const Chunks& c, int planes, IlbmState& s)
 
 int ReadHeader(const char*, int fd, ImageHeader* header, const char*)
 {
-    std::unique_ptr<CodecReader> in = OpenReader(fd);
+    std::unique_ptr<CodecReader> in = codec_open_reader(fd);
     if (!in)
         return CODEC_ERR_MEMORY;
     long formEnd = 0;
@@ -256,7 +235,7 @@ int ReadHeader(const char*, int fd, ImageHeader* header, const char*)
         return rc;
 
     const unsigned char* b = c.bmhdData;
-    int32_t width = int32_t(Be16(b)), height = int32_t(Be16(b + 2));
+    int32_t width = int32_t(codec_be16(b)), height = int32_t(codec_be16(b + 2));
     int planes = b[8], masking = b[9], compression = b[10];
     IlbmState s{};
     rc = ClassifyPlanes(c, planes, s);
@@ -332,7 +311,7 @@ int ReadPalette(int fd, ImageHeader* header, PaletteEntry* palette)
     int rc = CheckState(header, s);
     if (rc != CODEC_OK || s->bpp == 24)
         return rc;
-    std::unique_ptr<CodecReader> in = OpenReader(fd);
+    std::unique_ptr<CodecReader> in = codec_open_reader(fd);
     if (!in)
         return CODEC_ERR_MEMORY;
     return ReadColourRegisters(*in, *s, palette, 1 << s->bpp);
@@ -503,7 +482,7 @@ int ReadShamLine(CodecReader& in, const IlbmState& s, int32_t y, long* at, Palet
     if (!in.Seek(offset) || !in.ReadExact(words, sizeof(words)))
         return CODEC_ERR_READ;
     for (int i = 0; i < kShamColours; ++i) {
-        unsigned w = Be16(words + 2 * i);
+        unsigned w = codec_be16(words + 2 * i);
         regs[i] = PaletteEntry{uint8_t(((w >> 8) & 15) * 17), uint8_t(((w >> 4) & 15) * 17), uint8_t((w & 15) * 17)};
     }
     *at = offset;
@@ -517,7 +496,7 @@ int ReadData(int fd, ImageHeader* header, unsigned char* data)
     if (rc != CODEC_OK)
         return rc;
     const IlbmState s = *st;
-    std::unique_ptr<CodecReader> in = OpenReader(fd);
+    std::unique_ptr<CodecReader> in = codec_open_reader(fd);
     if (!in)
         return CODEC_ERR_MEMORY;
     PaletteEntry regs[256];
@@ -527,7 +506,7 @@ int ReadData(int fd, ImageHeader* header, unsigned char* data)
     bool sham = s.shamOffset != 0;
     std::vector<PaletteEntry> lines;
     if (sham) {
-        if (!Allocate(lines, size_t(s.height) * kShamColours))
+        if (!codec_allocate(lines, size_t(s.height) * kShamColours))
             return CODEC_ERR_MEMORY;
         long at = -1;
         PaletteEntry line[kShamColours];
@@ -541,7 +520,7 @@ int ReadData(int fd, ImageHeader* header, unsigned char* data)
     size_t rowBytes = PlaneRowBytes(s.width);
     int stored = s.planes + s.maskPlane;
     std::vector<unsigned char> planes, chunky;
-    if (!Allocate(planes, rowBytes * size_t(stored)) || !Allocate(chunky, rowBytes * 8 * (s.mode == kTrueColour ? 3 : 1)))
+    if (!codec_allocate(planes, rowBytes * size_t(stored)) || !codec_allocate(chunky, rowBytes * 8 * (s.mode == kTrueColour ? 3 : 1)))
         return CODEC_ERR_MEMORY;
     if (!in->Seek(s.bodyOffset))
         return CODEC_ERR_READ;
@@ -787,7 +766,7 @@ bool ChooseHamRegisters(const ImageHeader* header, const PaletteEntry* palette, 
 {
     std::vector<uint32_t> histogram;
     std::vector<unsigned char> rgb;
-    if (!Allocate(histogram, 4096) || !Allocate(rgb, size_t(header->width) * 3))
+    if (!codec_allocate(histogram, 4096) || !codec_allocate(rgb, size_t(header->width) * 3))
         return false;
     size_t stride = codec_stride(header->width, header->bpp);
     for (int32_t y = 0; y < header->height; ++y) {
@@ -889,7 +868,7 @@ class BodyWriter
 {
 public:
     BodyWriter(CodecWriter& out, size_t rowBytes) : m_out(out), m_rowBytes(rowBytes) {}
-    bool Init() { return Allocate(m_packed, m_rowBytes + m_rowBytes / 128 + 2); }
+    bool Init() { return codec_allocate(m_packed, m_rowBytes + m_rowBytes / 128 + 2); }
     // Compresses and writes the planes of one row.
     void Row(const unsigned char* planes, int count)
     {
@@ -914,9 +893,9 @@ int WriteBody(CodecWriter& out, BodyWriter& body, const ImageHeader* header, con
     size_t rowBytes = PlaneRowBytes(header->width), stride = codec_stride(header->width, header->bpp);
     int planes = w.ham6 ? 6 : header->bpp;
     std::vector<unsigned char> chunky, planeRow, rgb, nearest;
-    if (!Allocate(chunky, rowBytes * 8 * (header->bpp == 24 && !w.ham6 ? 3 : 1)) ||
-        !Allocate(planeRow, rowBytes * size_t(planes)) || !Allocate(rgb, size_t(header->width) * 3) ||
-        !Allocate(nearest, w.ham6 ? 32768 : 0))
+    if (!codec_allocate(chunky, rowBytes * 8 * (header->bpp == 24 && !w.ham6 ? 3 : 1)) ||
+        !codec_allocate(planeRow, rowBytes * size_t(planes)) || !codec_allocate(rgb, size_t(header->width) * 3) ||
+        !codec_allocate(nearest, w.ham6 ? 32768 : 0))
         return CODEC_ERR_MEMORY;
     if (w.ham6)
         BuildNearestRegister(hamRegs, nearest.data());

@@ -2,8 +2,10 @@
 #pragma once
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <new>
 #include <type_traits>
+#include <vector>
 
 #include "codecs/codec.h"
 
@@ -130,3 +132,26 @@ private:
     size_t m_len = 0;
     unsigned char m_buffer[65536];
 };
+
+// A reader on the heap (its 64 KiB buffer is no stack object); null when memory runs out.
+inline std::unique_ptr<CodecReader> codec_open_reader(int fd)
+{
+    return std::unique_ptr<CodecReader>(new (std::nothrow) CodecReader(fd));
+}
+
+// n value-initialised elements, or false when memory runs out.
+template <class T>
+bool codec_allocate(std::vector<T>& v, size_t n)
+{
+    try {
+        v.assign(n, T());
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+inline unsigned codec_be16(const unsigned char* p)
+{
+    return (unsigned(p[0]) << 8) | p[1];
+}

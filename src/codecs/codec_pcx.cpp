@@ -64,11 +64,6 @@ const PaletteEntry kEgaPalette[16] = {
     {170, 85, 0},   {170, 170, 170}, {85, 85, 85},  {85, 85, 255},  {85, 255, 85},  {85, 255, 255},
     {255, 85, 85},  {255, 85, 255}, {255, 255, 85}, {255, 255, 255}};
 
-std::unique_ptr<CodecReader> OpenReader(int fd)
-{
-    return std::unique_ptr<CodecReader>(new (std::nothrow) CodecReader(fd));
-}
-
 unsigned Le16(const unsigned char* p)
 {
     return unsigned(p[0]) | (unsigned(p[1]) << 8);
@@ -115,7 +110,7 @@ int ReadHeader(const char*, int fd, ImageHeader* header, const char* options)
         return CODEC_ERR_OPTIONS;
     unsigned char h[kHeaderSize];
     {
-        std::unique_ptr<CodecReader> in = OpenReader(fd);
+        std::unique_ptr<CodecReader> in = codec_open_reader(fd);
         if (!in)
             return CODEC_ERR_MEMORY;
         size_t got = in->Read(h, sizeof(h));
@@ -200,7 +195,7 @@ int ReadPalette(int fd, ImageHeader* header, PaletteEntry* palette)
                 palette[i] = PaletteEntry{uint8_t(i), uint8_t(i), uint8_t(i)};
             return CODEC_OK;
         }
-        std::unique_ptr<CodecReader> in = OpenReader(fd);
+        std::unique_ptr<CodecReader> in = codec_open_reader(fd);
         if (!in)
             return CODEC_ERR_MEMORY;
         unsigned char t[kTrailerSize];
@@ -357,7 +352,7 @@ int ReadData(int fd, ImageHeader* header, unsigned char* data)
     int rc = CheckState(header, s);
     if (rc != CODEC_OK)
         return rc;
-    std::unique_ptr<CodecReader> in = OpenReader(fd);
+    std::unique_ptr<CodecReader> in = codec_open_reader(fd);
     if (!in)
         return CODEC_ERR_MEMORY;
     if (!in->Seek(kHeaderSize))

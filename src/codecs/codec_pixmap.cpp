@@ -12,11 +12,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "codecs/codec_internal.h"
-
-int codec_pnm_read_header(int fd, char type, int maxvalError, uint32_t* width, uint32_t* height, uint32_t* maxval,
-                          long* rasterOffset);
-void codec_pnm_scale_table(uint32_t maxval, uint8_t table[256]);
+#include "codecs/codec_pnm.h"
 
 namespace {
 
@@ -26,60 +22,22 @@ enum { PPM_ERR_MAXVAL = 200 };
 
 constexpr uint32_t kStateTag = 0x50504D31;  // "PPM1": the header reader has run
 
-// What the header reader leaves for the data reader.
-struct PpmState {
-    uint32_t tag;
-    int32_t width, height;
-    uint32_t maxval;
-    long rasterOffset;
-};
-
 int ReadHeader(const char*, int fd, ImageHeader* header, const char* options)
 {
-    CodecOptions opts;
-    if (opts.Parse(options) != CODEC_OK)
-        return CODEC_ERR_OPTIONS;
-    uint32_t width = 0, height = 0, maxval = 0;
-    long rasterOffset = 0;
-    int rc = codec_pnm_read_header(fd, '6', PPM_ERR_MAXVAL, &width, &height, &maxval, &rasterOffset);
-    if (rc != CODEC_OK)
-        return rc;
-    if (codec_check_size(width, height, 24) != CODEC_OK)
-        return CODEC_ERR_SIZE;
-    // A file too short for its raster fails before the caller allocates for it.
-    long size = codec_io_seek(fd, 0, SEEK_END);
-    if (size < rasterOffset || uint64_t(size - rasterOffset) < uint64_t(width) * height * 3)
-        return CODEC_ERR_READ;
-    PpmState* s = codec_private<PpmState>(header);
-    s->tag = kStateTag;
-    s->width = header->width = int32_t(width);
-    s->height = header->height = int32_t(height);
-    header->bpp = 24;
-    s->maxval = maxval;
-    s->rasterOffset = rasterOffset;
-    return CODEC_OK;
-}
-
-// The data reader works only on the header its header reader filled in.
-int CheckState(const ImageHeader* header, const PpmState* s)
-{
-    if (s->tag != kStateTag)
-        return CODEC_ERR_ARGUMENT;
-    if (header->bpp != 24 || header->width != s->width || header->height != s->height)
-        return CODEC_ERR_SIZE;
-    return CODEC_OK;
+    return codec_pnm_begin(fd, '6', PPM_ERR_MAXVAL, 24, kStateTag, header, options);
 }
 
 // No palette at 24 bits: the caller's stays as it is.
 int ReadPalette(int, ImageHeader* header, PaletteEntry*)
 {
-    return CheckState(header, codec_private<PpmState>(header));
+    const PnmState* s = nullptr;
+    return codec_pnm_state(header, 24, kStateTag, &s);
 }
 
 int ReadData(int fd, ImageHeader* header, unsigned char* data)
 {
-    const PpmState* s = codec_private<PpmState>(header);
-    int rc = CheckState(header, s);
+    const PnmState* s = nullptr;
+    int rc = codec_pnm_state(header, 24, kStateTag, &s);
     if (rc != CODEC_OK)
         return rc;
     std::unique_ptr<CodecReader> in(new (std::nothrow) CodecReader(fd));

@@ -55,11 +55,6 @@ struct TgaState {
     long mapOffset, dataOffset;
 };
 
-std::unique_ptr<CodecReader> OpenReader(int fd)
-{
-    return std::unique_ptr<CodecReader>(new (std::nothrow) CodecReader(fd));
-}
-
 unsigned Le16(const unsigned char* p)
 {
     return unsigned(p[0]) | (unsigned(p[1]) << 8);
@@ -106,7 +101,7 @@ int ReadHeader(const char*, int fd, ImageHeader* header, const char* options)
         return CODEC_ERR_OPTIONS;
     unsigned char h[kHeaderSize];
     {
-        std::unique_ptr<CodecReader> in = OpenReader(fd);
+        std::unique_ptr<CodecReader> in = codec_open_reader(fd);
         if (!in)
             return CODEC_ERR_MEMORY;
         if (!in->ReadExact(h, sizeof(h)))
@@ -186,7 +181,7 @@ int ReadPalette(int fd, ImageHeader* header, PaletteEntry* palette)
             palette[i] = PaletteEntry{uint8_t(i), uint8_t(i), uint8_t(i)};
         return CODEC_OK;
     }
-    std::unique_ptr<CodecReader> in = OpenReader(fd);
+    std::unique_ptr<CodecReader> in = codec_open_reader(fd);
     if (!in)
         return CODEC_ERR_MEMORY;
     if (!in->Seek(s->mapOffset))
@@ -281,7 +276,7 @@ int ReadData(int fd, ImageHeader* header, unsigned char* data)
     int rc = CheckState(header, s);
     if (rc != CODEC_OK)
         return rc;
-    std::unique_ptr<CodecReader> in = OpenReader(fd);
+    std::unique_ptr<CodecReader> in = codec_open_reader(fd);
     if (!in)
         return CODEC_ERR_MEMORY;
     if (!in->Seek(s->dataOffset))

@@ -131,7 +131,7 @@ size_t TypeSize(uint16_t type)
 }
 
 template <class T>
-std::unique_ptr<T> Allocate()
+std::unique_ptr<T> codec_allocate()
 {
     return std::unique_ptr<T>(new (std::nothrow) T);
 }
@@ -140,11 +140,6 @@ template <class T>
 std::unique_ptr<T[]> AllocateArray(size_t n)
 {
     return std::unique_ptr<T[]>(new (std::nothrow) T[n]);
-}
-
-std::unique_ptr<CodecReader> OpenReader(int fd)
-{
-    return std::unique_ptr<CodecReader>(new (std::nothrow) CodecReader(fd));
 }
 
 // ---- reading: file structure ----
@@ -530,7 +525,7 @@ int ReadHeader(const char*, int fd, ImageHeader* header, const char* options)
     if (size < 0)
         return CODEC_ERR_READ;
     uint64_t fileSize = uint64_t(size);
-    auto in = OpenReader(fd);
+    auto in = codec_open_reader(fd);
     if (!in)
         return CODEC_ERR_MEMORY;
     unsigned char b[8];
@@ -630,7 +625,7 @@ int ReadPalette(int fd, ImageHeader* header, PaletteEntry* palette)
         }
         return CODEC_OK;
     }
-    auto in = OpenReader(fd);
+    auto in = codec_open_reader(fd);
     if (!in)
         return CODEC_ERR_MEMORY;
     long size = FileSize(fd);
@@ -1066,7 +1061,7 @@ int ReadData(int fd, ImageHeader* header, unsigned char* data)
         return CODEC_ERR_MEMORY;
     {
         // Strips are read in plane order; strip p of plane q is entry q * stripsPerPlane + p.
-        auto in = OpenReader(fd);
+        auto in = codec_open_reader(fd);
         if (!in)
             return CODEC_ERR_MEMORY;
         if (!FieldValues(*in, order, s->stripOffsets, 0, strips, offsets.get()) ||

@@ -49,11 +49,6 @@ struct XbmState {
     long dataOffset;    // just after the opening brace
 };
 
-std::unique_ptr<CodecReader> OpenReader(int fd)
-{
-    return std::unique_ptr<CodecReader>(new (std::nothrow) CodecReader(fd));
-}
-
 // ---- reading: tokens ----
 
 enum TokenKind { kEnd, kIdentifier, kNumber, kPunct, kBad };
@@ -274,7 +269,7 @@ int ReadDeclaration(Tokenizer& tok, Token& first, int32_t* valueBits)
 
 int ReadHeader(const char*, int fd, ImageHeader* header, const char*)
 {
-    std::unique_ptr<CodecReader> in = OpenReader(fd);
+    std::unique_ptr<CodecReader> in = codec_open_reader(fd);
     if (!in)
         return CODEC_ERR_MEMORY;
     Tokenizer tok(*in);
@@ -356,7 +351,7 @@ int ReadData(int fd, ImageHeader* header, unsigned char* data)
     int rc = CheckState(header, s);
     if (rc != CODEC_OK)
         return rc;
-    std::unique_ptr<CodecReader> in = OpenReader(fd);
+    std::unique_ptr<CodecReader> in = codec_open_reader(fd);
     if (!in)
         return CODEC_ERR_MEMORY;
     if (!in->Seek(s->dataOffset))

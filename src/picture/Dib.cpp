@@ -294,15 +294,31 @@ bool CDIB::Save(const char* fileName)
         rows = reduced.data();
     }
 
-    int fd = codec_io_create(name.c_str(), codec_mode_write_binary());
-    if (fd < 0)
-        return false;
-    const int rc = codec_write(name.c_str(), fd, format, &header, palette, rows, options.c_str());
-    codec_io_close(fd);
+    // Saving over the picture it was loaded from must not lose it when the writer fails: the old
+    // file steps aside under a free name beside it and comes back on failure.
+    std::string backup;
+    for (int n = 1; n < 100 && backup.empty(); ++n) {
+        std::string candidate = name + ".~trel" + std::to_string(n);
+        if (MoveFileExA(name.c_str(), candidate.c_str(), 0))
+            backup = candidate;
+        else if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
+            break;  // nothing there to keep, or it cannot move: written in place as before
+    }
+    int rc = CODEC_ERR_WRITE;
+    const int fd = codec_io_create(name.c_str(), codec_mode_write_binary());
+    if (fd >= 0) {
+        rc = codec_write(name.c_str(), fd, format, &header, palette, rows, options.c_str());
+        codec_io_close(fd);
+    }
     if (rc != CODEC_OK) {
-        DeleteFileA(name.c_str());
+        if (fd >= 0)
+            DeleteFileA(name.c_str());
+        if (!backup.empty())
+            MoveFileExA(backup.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING);
         return false;
     }
+    if (!backup.empty())
+        DeleteFileA(backup.c_str());
     return true;
 }
 

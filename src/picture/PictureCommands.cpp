@@ -1,12 +1,15 @@
 #include "picture/PictureCommands.h"
 
 #include <oleauto.h>
+#include <commdlg.h>
 #include <cmath>
 #include <vector>
 
 #include "framework/AfxException.h"
+#include "framework/Module.h"
 #include "picture/Dib.h"
 #include "picture/HexText.h"
+#include "picture/PixelOps.h"
 #include "picture/WorkFolder.h"
 #include "resources/resource.h"
 #include "shell/CallFrame.h"
@@ -43,17 +46,6 @@ BSTR EncodeFileBody(const std::string& fileName)
     return text;
 }
 
-void StandardSize(long width, long height, long defWidth, long defHeight, long& newWidth, long& newHeight)
-{
-    if (height > width) {
-        newHeight = defHeight;
-        newWidth = static_cast<long>(std::floor(static_cast<double>(width) / height * defHeight));
-    } else {
-        newWidth = defWidth;
-        newHeight = static_cast<long>(std::floor(static_cast<double>(height) / width * defWidth));
-    }
-}
-
 std::string ResizePictureBody(const std::string& fileName, long defWidth, long defHeight, bool copy)
 {
     if (fileName.empty())
@@ -76,4 +68,95 @@ std::string ResizePictureBody(const std::string& fileName, long defWidth, long d
                 DeleteWorkCopy(work.c_str());
         });
     return work;
+}
+
+namespace {
+
+// Starts the command line, waits for the program's end and raises the start or exit failure naming
+// the program. The wait has no time limit: the operator works in the program meanwhile.
+void RunProgramAndWait(const std::string& commandLine, WORD showWindow, const std::string& programName)
+{
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = showWindow;
+    PROCESS_INFORMATION process{};
+    std::vector<char> command(commandLine.begin(), commandLine.end());
+    command.push_back('\0');
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
+                        &startup, &process)) {
+        const DWORD err = GetLastError();  // the string load below must not replace it
+        std::string text = FormatText(LoadResString(IDS_PROGRAM_START_FAILED).c_str(), programName.c_str());
+        SetLastError(err);
+        CheckWin32(false, text);
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(process.hProcess, &exitCode))
+        exitCode = 0;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    if (exitCode != 0)
+        CheckOrThrow(false, FormatText(LoadResString(IDS_PROGRAM_EXIT_FAILED).c_str(), programName.c_str()));
+}
+
+// The operator picks the program in the system's open-file dialog; false when cancelled.
+bool ChooseProgram(HWND hParent, std::string& program)
+{
+    std::string filter = LoadResString(IDS_PROGRAM_FILTER);
+    for (char& c : filter)
+        if (c == '|')
+            c = '\0';
+    filter.push_back('\0');
+    char path[MAX_PATH] = {};
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = hParent;
+    dialog.lpstrFilter = filter.c_str();
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = sizeof(path);
+    dialog.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+    if (!GetOpenFileNameA(&dialog))
+        return false;
+    program = path;
+    return true;
+}
+
+void HideParent(HWND hParent)
+{
+    if (hParent != nullptr)
+        ShowWindow(hParent, SW_HIDE);
+}
+
+} // namespace
+
+std::string OpenPictureWithBody(HWND hParent, const std::string& fileName, std::string program, bool copy,
+                                const std::string& editorCommand)
+{
+    if (fileName.empty())
+        return std::string();
+    if (!program.empty())
+        CharUpperBuffA(&program[0], static_cast<DWORD>(program.size()));
+    if (program.compare(0, 7, "PHOTOED") == 0)
+        program = editorCommand;
+    if (program.empty() && !ChooseProgram(hParent, program))
+        return std::string();
+    HideParent(hParent);
+    std::string work;
+    UndoOnFailure(
+        [&] {
+            work = copy ? MakeWorkCopy(fileName) : fileName;
+            RunProgramAndWait(program + " \"" + work + "\"", SW_SHOWMAXIMIZED, program);
+        },
+        [&] { ShowParentAgain(hParent); });  // a copy stays: the program may have worked on it
+    ShowParentAgain(hParent);
+    return work;
+}
+
+void PrintPictureBody(HWND hParent, const std::string& fileName)
+{
+    HideParent(hParent);
+    UndoOnFailure([&] { RunProgramAndWait("mspaint.exe /p \"" + fileName + "\"", SW_SHOWMINNOACTIVE, "MSPAINT.EXE"); },
+                  [&] { ShowParentAgain(hParent); });
+    ShowParentAgain(hParent);
 }

@@ -11,5 +11,12 @@ BSTR EncodeFileBody(const std::string& fileName);
 // string for an empty name.
 std::string ResizePictureBody(const std::string& fileName, long defWidth, long defHeight, bool copy);
 
-// The size a picture of width × height gets for the standard size.
-void StandardSize(long width, long height, long defWidth, long defHeight, long& newWidth, long& newHeight);
+// OpenPictureWith: the file (or its working copy) opened with the program, "PHOTOED..." standing for
+// the registered editor and an empty program for the operator's choice; waits for the program's
+// end. Returns the file the program worked on, or an empty string for an empty name or a cancelled
+// choice.
+std::string OpenPictureWithBody(HWND hParent, const std::string& fileName, std::string program, bool copy,
+                                const std::string& editorCommand);
+
+// PrintPicture: the paint program prints the file; waits for its end.
+void PrintPictureBody(HWND hParent, const std::string& fileName);

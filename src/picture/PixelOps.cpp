@@ -51,23 +51,50 @@ bool StretchPixels24(const uint8_t* src, int32_t width, int32_t height, int32_t 
     }
 
     if (sx >= 1.0f && sy >= 1.0f) {
+        // Window sums in two passes: the window's source rows are added into per-column totals
+        // (a straight loop over contiguous bytes), then each pixel adds its window's columns. The
+        // integer sums are those of adding the window pixel by pixel.
+        const int32_t lo = Clamp(left - rx, 0, width - 1);
+        const int32_t hi =
+            Clamp(static_cast<int32_t>(sx * static_cast<float>(newWidth - 1)) + left + rx, 0, width - 1);
+        const size_t count = size_t(hi - lo + 1) * 3;
+        std::vector<uint32_t> columns;
+        std::vector<int32_t> firstColumn, lastColumn;
+        try {
+            columns.resize(count);
+            firstColumn.resize(size_t(newWidth));
+            lastColumn.resize(size_t(newWidth));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        for (int32_t x = 0; x < newWidth; ++x) {
+            const int32_t cx = static_cast<int32_t>(sx * static_cast<float>(x)) + left;
+            firstColumn[size_t(x)] = Clamp(cx - rx, 0, width - 1);
+            lastColumn[size_t(x)] = Clamp(cx + rx, 0, width - 1);
+        }
+        uint32_t* const sums = columns.data();
         for (int32_t y = 0; y < newHeight; ++y) {
             const int32_t cy = static_cast<int32_t>(sy * static_cast<float>(y)) + top;
             const int32_t y0 = Clamp(cy - ry, 0, height - 1), y1 = Clamp(cy + ry, 0, height - 1);
+            const uint8_t* first = src + size_t(y0) * inStride + size_t(lo) * 3;
+            for (size_t i = 0; i < count; ++i)
+                sums[i] = first[i];
+            for (int32_t yy = y0 + 1; yy <= y1; ++yy) {
+                const uint8_t* p = src + size_t(yy) * inStride + size_t(lo) * 3;
+                for (size_t i = 0; i < count; ++i)
+                    sums[i] += p[i];
+            }
+            const uint32_t rows = uint32_t(y1 - y0 + 1);
             uint8_t* dst = out.data() + size_t(y) * outStride;
             for (int32_t x = 0; x < newWidth; ++x, dst += 3) {
-                const int32_t cx = static_cast<int32_t>(sx * static_cast<float>(x)) + left;
-                const int32_t x0 = Clamp(cx - rx, 0, width - 1), x1 = Clamp(cx + rx, 0, width - 1);
+                const int32_t x0 = firstColumn[size_t(x)], x1 = lastColumn[size_t(x)];
                 uint32_t sb = 0, sg = 0, sr = 0;
-                for (int32_t yy = y0; yy <= y1; ++yy) {
-                    const uint8_t* p = src + size_t(yy) * inStride + size_t(x0) * 3;
-                    for (int32_t xx = x0; xx <= x1; ++xx, p += 3) {
-                        sb += p[0];
-                        sg += p[1];
-                        sr += p[2];
-                    }
+                for (const uint32_t* c = sums + size_t(x0 - lo) * 3; c <= sums + size_t(x1 - lo) * 3; c += 3) {
+                    sb += c[0];
+                    sg += c[1];
+                    sr += c[2];
                 }
-                const uint32_t n = uint32_t(y1 - y0 + 1) * uint32_t(x1 - x0 + 1);
+                const uint32_t n = rows * uint32_t(x1 - x0 + 1);
                 dst[0] = uint8_t(sb / n);
                 dst[1] = uint8_t(sg / n);
                 dst[2] = uint8_t(sr / n);
@@ -180,5 +207,16 @@ void PackIndices(const uint8_t* indices, int32_t width, int32_t height, int32_t 
             else
                 d[x / 8] |= static_cast<uint8_t>((s[x] & 0x01) << (7 - x % 8));
         }
+    }
+}
+
+void StandardSize(long width, long height, long defWidth, long defHeight, long& newWidth, long& newHeight)
+{
+    if (height > width) {
+        newHeight = defHeight;
+        newWidth = static_cast<long>(std::floor(static_cast<double>(width) / height * defHeight));
+    } else {
+        newWidth = defWidth;
+        newHeight = static_cast<long>(std::floor(static_cast<double>(height) / width * defWidth));
     }
 }

@@ -28,3 +28,7 @@ void ExpandIndexed8To24(const uint8_t* src, int32_t width, int32_t height, const
 
 // One index byte per pixel (rows padded to 4) packed into 1- or 4-bit rows, top bits first.
 void PackIndices(const uint8_t* indices, int32_t width, int32_t height, int32_t bpp, uint8_t* out);
+
+// The size a picture of width × height gets for the standard size defWidth × defHeight: the height
+// decides for portraits, the width otherwise, the other side in proportion and rounded down.
+void StandardSize(long width, long height, long defWidth, long defHeight, long& newWidth, long& newHeight);

@@ -53,6 +53,12 @@ namespace {
     ThrowComError(E_NOTIMPL, text.c_str());
 }
 
+// Window handles travel through the interface as 32-bit values.
+HWND WindowFromLong(LONG value)
+{
+    return reinterpret_cast<HWND>(static_cast<LONG_PTR>(value));
+}
+
 std::string NarrowName(BSTR bstr)
 {
     return bstr ? ToAnsi(std::wstring(bstr, SysStringLen(bstr))) : std::string();
@@ -423,21 +429,25 @@ STDMETHODIMP CClientHelper::ResizePicture(BSTR strFileName, LONG iDefWidth, LONG
     });
 }
 
-STDMETHODIMP CClientHelper::OpenPictureWith(LONG, BSTR bstrFileName, BSTR, VARIANT_BOOL, BSTR* pstrRes)
+STDMETHODIMP CClientHelper::OpenPictureWith(LONG hParentWnd, BSTR bstrFileName, BSTR bstrProgName,
+                                            VARIANT_BOOL bCopyRes, BSTR* pstrRes)
 {
     if (pstrRes == nullptr)
         return E_POINTER;
     *pstrRes = nullptr;
     return RunInFrame(L"CClientHelper::OpenPictureWith()", [&] {
-        if (NarrowName(bstrFileName).empty())
-            return;
-        NotAvailable("OpenPictureWith");
+        std::string result = OpenPictureWithBody(WindowFromLong(hParentWnd), NarrowName(bstrFileName),
+                                                 NarrowName(bstrProgName), bCopyRes != VARIANT_FALSE,
+                                                 m_strEditorCommand);
+        if (!result.empty())
+            *pstrRes = SysAllocString(FromAnsi(result).c_str());
     });
 }
 
-STDMETHODIMP CClientHelper::PrintPicture(LONG, BSTR)
+STDMETHODIMP CClientHelper::PrintPicture(LONG hParentWnd, BSTR strFileName)
 {
-    return RunInFrame(L"CClientHelper::PrintPicture()", [&] { NotAvailable("PrintPicture"); });
+    return RunInFrame(L"CClientHelper::PrintPicture()",
+                      [&] { PrintPictureBody(WindowFromLong(hParentWnd), NarrowName(strFileName)); });
 }
 
 STDMETHODIMP CClientHelper::EncodeFile(BSTR strFileName, BSTR* pstrRes)

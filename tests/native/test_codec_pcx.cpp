@@ -19,7 +19,8 @@ Bytes Pcx(int version, int bits, int planes, int width, int height, int bytesPer
     h[0] = 0x0A, h[1] = uint8_t(version), h[2] = 1, h[3] = uint8_t(bits), h[4] = 3;
     h[8] = uint8_t(xmax), h[9] = uint8_t(xmax >> 8), h[10] = uint8_t(height - 1), h[11] = uint8_t((height - 1) >> 8);
     h[65] = uint8_t(planes), h[66] = uint8_t(bytesPerLine), h[67] = uint8_t(bytesPerLine >> 8);
-    h.insert(h.end(), data.begin(), data.end());
+    for (unsigned char b : data)  // insert() of a range trips a false -Warray-bounds in g++ 12
+        h.push_back(b);
     return h;
 }
 

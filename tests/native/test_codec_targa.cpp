@@ -18,7 +18,8 @@ Bytes Tga(int type, int pixelBits, int width, int height, int descriptor, Bytes 
     Bytes h = {uint8_t(idLength), uint8_t(mapLength ? 1 : 0), uint8_t(type), uint8_t(mapFirst), uint8_t(mapFirst >> 8),
                uint8_t(mapLength), uint8_t(mapLength >> 8), uint8_t(mapBits), 0, 0, 0, 0, uint8_t(width),
                uint8_t(width >> 8), uint8_t(height), uint8_t(height >> 8), uint8_t(pixelBits), uint8_t(descriptor)};
-    h.insert(h.end(), rest.begin(), rest.end());
+    for (unsigned char b : rest)  // insert() of a range trips a false -Warray-bounds in g++ 12
+        h.push_back(b);
     return h;
 }
 

@@ -162,3 +162,20 @@ TEST(Indexed, ExpandAndPack)
     EXPECT_EQ(p1[0], 0x50);  // 0 1 0 1 0 (low bits of 0 1 2 3 0)
     EXPECT_EQ(p1[1], 0x00);
 }
+
+TEST(StandardSize, HeightDecidesForPortraitsWidthOtherwise)
+{
+    long w = 0, h = 0;
+    StandardSize(1600, 1200, 640, 480, w, h);
+    EXPECT_EQ(w, 640);
+    EXPECT_EQ(h, 480);
+    StandardSize(1200, 1600, 640, 480, w, h);
+    EXPECT_EQ(w, 360);
+    EXPECT_EQ(h, 480);
+    StandardSize(1000, 333, 640, 480, w, h);
+    EXPECT_EQ(w, 640);
+    EXPECT_EQ(h, 213);
+    StandardSize(500, 500, 640, 480, w, h);  // square: the width decides
+    EXPECT_EQ(w, 640);
+    EXPECT_EQ(h, 640);
+}

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "client_common.h"
+
 namespace {
 
 const wchar_t kClassKey[] = L"CLSID\\{6A1F3C52-8E47-4B90-A2D1-3F5C7E9B0A14}";
@@ -19,25 +21,10 @@ const wchar_t kProgId[] = L"TrelClientHelper.ClientHelper.1";
 const wchar_t kIndependentProgId[] = L"TrelClientHelper.ClientHelper";
 const wchar_t kSafeForScripting[] = L"{7DD95801-9882-11CF-9FA9-00AA006C42C4}";
 
-std::wstring DllPath()
-{
-    const char* p = std::getenv("TREL_DLL");
-    std::string s = p ? p : "";
-    for (char& c : s)
-        if (c == '/')
-            c = '\\';
-    return L"Z:" + std::wstring(s.begin(), s.end());
-}
-
 std::wstring Lower(std::wstring s)
 {
     std::transform(s.begin(), s.end(), s.begin(), [](wchar_t c) { return static_cast<wchar_t>(towlower(c)); });
     return s;
-}
-
-std::string Narrow(const std::wstring& s)
-{
-    return std::string(s.begin(), s.end());
 }
 
 bool KeyExists(const std::wstring& path)

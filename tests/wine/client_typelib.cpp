@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "client_common.h"
+
 namespace {
 
 const wchar_t kLibId[] = L"{4D8B2E61-7A3C-4F15-9E62-B1C0D5A8F327}";
@@ -14,16 +16,6 @@ const wchar_t kInterfaceId[] = L"{9E27C4A3-1B58-4D6F-8A90-C3E5F1072B6D}";
 const wchar_t kEventsId[] = L"{2B6D9F14-C3A7-4E58-B1F2-7D4A8C6E05B9}";
 const wchar_t kClassId[] = L"{6A1F3C52-8E47-4B90-A2D1-3F5C7E9B0A14}";
 const wchar_t kIDispatchId[] = L"{00020400-0000-0000-C000-000000000046}";
-
-std::wstring DllPath()
-{
-    const char* p = std::getenv("TREL_DLL");
-    std::string s = p ? p : "";
-    for (char& c : s)
-        if (c == '/')
-            c = '\\';
-    return L"Z:" + std::wstring(s.begin(), s.end());
-}
 
 GUID Guid(const wchar_t* text)
 {
@@ -38,34 +30,6 @@ std::wstring GuidText(REFGUID g)
     StringFromGUID2(g, buf, 40);
     return buf;
 }
-
-template <class T>
-class ComPtr
-{
-public:
-    ComPtr() = default;
-    ~ComPtr() { Reset(); }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    T* operator->() const { return m_p; }
-    T* Get() const { return m_p; }
-    T** Put()
-    {
-        Reset();
-        return &m_p;
-    }
-    void Reset()
-    {
-        if (m_p != nullptr) {
-            T* p = m_p;
-            m_p = nullptr;
-            p->Release();
-        }
-    }
-
-private:
-    T* m_p = nullptr;
-};
 
 std::wstring TakeBstr(BSTR b)
 {

@@ -5,18 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "client_common.h"
 
-std::wstring DllPath()
-{
-    const char* p = std::getenv("TREL_DLL");
-    std::string s = p ? p : "";
-    for (char& c : s)
-        if (c == '/')
-            c = '\\';
-    std::wstring w(s.begin(), s.end());
-    return L"Z:" + w;
-}
+namespace {
 
 std::wstring VersionString(const std::vector<BYTE>& block, const wchar_t* name)
 {

@@ -74,23 +74,6 @@ int CountWorkCopies(const std::string& suffix)
 
 } // namespace
 
-TEST(ResizePicture, StandardSizes)
-{
-    long w = 0, h = 0;
-    StandardSize(1600, 1200, 640, 480, w, h);
-    EXPECT_EQ(w, 640);
-    EXPECT_EQ(h, 480);
-    StandardSize(1200, 1600, 640, 480, w, h);
-    EXPECT_EQ(w, 360);
-    EXPECT_EQ(h, 480);
-    StandardSize(1000, 333, 640, 480, w, h);
-    EXPECT_EQ(w, 640);
-    EXPECT_EQ(h, 213);
-    StandardSize(500, 500, 640, 480, w, h);  // square: the width decides
-    EXPECT_EQ(w, 640);
-    EXPECT_EQ(h, 640);
-}
-
 TEST(ResizePicture, ResizesInPlaceAndLeavesARightSizedFileAlone)
 {
     struct Case {
