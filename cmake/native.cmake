@@ -3,7 +3,8 @@ option(TREL_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer
 option(TREL_FUZZ "Build only the libFuzzer targets (clang)" OFF)
 # Serial test equipment: device models and the scripted line (native tests, fuzz targets, ptycom).
 add_library(trelline STATIC ${CMAKE_SOURCE_DIR}/tests/support/DeviceModel.cpp
-                            ${CMAKE_SOURCE_DIR}/tests/support/ScriptedLine.cpp)
+                            ${CMAKE_SOURCE_DIR}/tests/support/ScriptedLine.cpp
+                            ${CMAKE_SOURCE_DIR}/tests/support/HodTestModel.cpp)
 target_include_directories(trelline PUBLIC ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(trelline PUBLIC trelcore)
 if(TREL_FUZZ)

@@ -59,6 +59,9 @@ add_library(trelshell STATIC
   src/ports/ExchangeLog.cpp
   src/ports/PortDiscovery.cpp
   src/ports/PortEnumWin32.cpp
+  src/devices/DeviceWaits.cpp
+  src/devices/DeviceBase.cpp
+  src/devices/HodTest.cpp
   ${TREL_GEN}/TrelClientHelper_i.c
 )
 add_dependencies(trelshell trel_idl trel_porthost_idl)

@@ -143,6 +143,20 @@ typedef struct _COMMTIMEOUTS {
 #define PURGE_TXCLEAR 0x0004
 #define PURGE_RXCLEAR 0x0008
 
+typedef struct _SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+
+// OLE automation date: days since 1899-12-30, the time of day as the fraction.
+typedef double DATE;
+
 #define VER_PLATFORM_WIN32s 0
 #define VER_PLATFORM_WIN32_WINDOWS 1
 #define VER_PLATFORM_WIN32_NT 2

@@ -1,4 +1,5 @@
 #include "support/DeviceModel.h"
+#include "support/HodTestModel.h"
 
 #include <cstdlib>
 #include <fcntl.h>
@@ -90,6 +91,8 @@ std::unique_ptr<CDeviceModel> MakeDeviceModel(const std::vector<std::string>& wo
         }
         return model;
     }
+    if (kind == "hodtest")
+        return MakeHodTestModel(words, error);
     error = "unknown device model: " + kind;
     return nullptr;
 }
