@@ -44,6 +44,7 @@ set(TREL_SYSTEM_LIBS ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32 setupapi
 add_library(trelshell STATIC
   src/framework/AfxException.cpp
   src/framework/Module.cpp
+  src/framework/Dialog.cpp
   src/shell/ErrorReport.cpp
   src/shell/CallFrame.cpp
   src/shell/ClientHelper.cpp
@@ -62,6 +63,9 @@ add_library(trelshell STATIC
   src/devices/DeviceWaits.cpp
   src/devices/DeviceBase.cpp
   src/devices/HodTest.cpp
+  src/reading/ReadKeyDlg.cpp
+  src/reading/KeyReader.cpp
+  src/reading/CardReader.cpp
   ${TREL_GEN}/TrelClientHelper_i.c
 )
 add_dependencies(trelshell trel_idl trel_porthost_idl)
