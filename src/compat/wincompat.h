@@ -7,6 +7,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <wtypes.h>  // DATE and the other automation types, left out by WIN32_LEAN_AND_MEAN
 #else
 #include <cstdint>
 
