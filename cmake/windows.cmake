@@ -64,6 +64,7 @@ add_library(trelshell STATIC
   src/devices/DeviceBase.cpp
   src/devices/HodTest.cpp
   src/reading/ReadKeyDlg.cpp
+  src/reading/ReadHodTestDlg.cpp
   src/reading/KeyReader.cpp
   src/reading/CardReader.cpp
   ${TREL_GEN}/TrelClientHelper_i.c

@@ -128,17 +128,21 @@ BOOL CTrelReadKeyDlg::OnInitDialog()
         SetTimer(m_hWnd, kPollTimer, m_timerPeriod, nullptr);
         SetStatusText(IDS_CHOOSE_PORT);
     } catch (...) {
-        const FailureTexts f = DescribeCurrentFailure();
-        if (FAILED(f.hr)) {
-            const std::string once = ComposeErrorText(f.hr, f.first, f.second, nullptr, 0);
-            const std::string text = ComposeErrorText(f.hr, once, f.second, nullptr, 0);
-            MessageBoxW(m_hWnd, FromAnsi(text).c_str(), FromAnsi(LoadResString(IDS_PROJNAME)).c_str(),
-                        MB_ICONEXCLAMATION);
-        }
+        ShowInitFailure();
     }
     if (!m_cardLibReady && CardReaderInitialize())
         m_cardLibReady = TRUE;
     return TRUE;
+}
+
+void CTrelReadKeyDlg::ShowInitFailure()
+{
+    const FailureTexts f = DescribeCurrentFailure();
+    if (FAILED(f.hr)) {
+        const std::string once = ComposeErrorText(f.hr, f.first, f.second, nullptr, 0);
+        const std::string text = ComposeErrorText(f.hr, once, f.second, nullptr, 0);
+        MessageBoxW(m_hWnd, FromAnsi(text).c_str(), FromAnsi(LoadResString(IDS_PROJNAME)).c_str(), MB_ICONEXCLAMATION);
+    }
 }
 
 int CTrelReadKeyDlg::FillBox(HWND hBox, const std::vector<std::string>& items, bool displayNames,
@@ -366,11 +370,7 @@ void CTrelReadKeyDlg::ReadKeyOnce()
         *m_pResult = static_cast<LONG>(number);
         return;
     }
-    if (!m_portOpen) {
-        m_portFile.SetPortName(PortNameFromItem(m_portItem, m_portFile.GetPortName()));
-        m_portFile.Open();
-        m_portOpen = TRUE;
-    }
+    OpenChosenPort();
     uint32_t key = 0;
     {
         CTrelKeyReader reader(&m_portFile);
@@ -384,6 +384,15 @@ void CTrelReadKeyDlg::ReadKeyOnce()
         }
     }
     *m_pResult = static_cast<LONG>(key);
+}
+
+void CTrelReadKeyDlg::OpenChosenPort()
+{
+    if (m_portOpen)
+        return;
+    m_portFile.SetPortName(PortNameFromItem(m_portItem, m_portFile.GetPortName()));
+    m_portFile.Open();
+    m_portOpen = TRUE;
 }
 
 void CTrelReadKeyDlg::OnCancel()
@@ -412,15 +421,9 @@ BOOL CTrelReadKeyDlg::DestroyWindow()
     return CDialog::DestroyWindow();
 }
 
-void ReadKeyBody(const std::string& portItem, IDispatch* pDispUI, HWND hParent, LONG* piRes)
+void RunReadLoop(const std::function<void()>& attempt, IDispatch* pDispUI, LONG* piRes, UINT startText,
+                 UINT successText, UINT errorText)
 {
-    CTrelReadKeyDlg dialog(hParent);
-    dialog.m_portItem = portItem;
-    dialog.m_pResult = piRes;
-    if (portItem.empty()) {
-        dialog.DoModal();
-        return;
-    }
     IReaderProgress* progress = nullptr;
     if (pDispUI != nullptr) {
         const HRESULT hr = pDispUI->QueryInterface(IID_IReaderProgress, reinterpret_cast<void**>(&progress));
@@ -440,10 +443,10 @@ void ReadKeyBody(const std::string& portItem, IDispatch* pDispUI, HWND hParent, 
     } release{progress};
 
     if (progress != nullptr)
-        CheckProgressCall(progress->ShowStart(CProgressText(LoadResStringW(IDS_PRESENT_KEY)), 100));
+        CheckProgressCall(progress->ShowStart(CProgressText(LoadResStringW(startText)), 100));
     try {
         for (int attempts = 0; *piRes == 0;) {
-            dialog.TryReadKey();
+            attempt();
             if (progress != nullptr) {
                 VARIANT_BOOL goOn = VARIANT_TRUE;
                 CheckProgressCall(progress->QueryContinue(CProgressText(L""), 0, &goOn));
@@ -457,9 +460,21 @@ void ReadKeyBody(const std::string& portItem, IDispatch* pDispUI, HWND hParent, 
         }
     } catch (...) {
         if (progress != nullptr)
-            progress->ShowEnd(CProgressText(LoadResStringW(IDS_KEY_READ_ERROR)));
+            progress->ShowEnd(CProgressText(LoadResStringW(errorText)));
         throw;
     }
     if (*piRes != 0 && progress != nullptr)
-        CheckProgressCall(progress->ShowEnd(CProgressText(LoadResStringW(IDS_KEY_READ))));
+        CheckProgressCall(progress->ShowEnd(CProgressText(LoadResStringW(successText))));
+}
+
+void ReadKeyBody(const std::string& portItem, IDispatch* pDispUI, HWND hParent, LONG* piRes)
+{
+    CTrelReadKeyDlg dialog(hParent);
+    dialog.m_portItem = portItem;
+    dialog.m_pResult = piRes;
+    if (portItem.empty()) {
+        dialog.DoModal();
+        return;
+    }
+    RunReadLoop([&] { dialog.TryReadKey(); }, pDispUI, piRes, IDS_PRESENT_KEY, IDS_KEY_READ, IDS_KEY_READ_ERROR);
 }

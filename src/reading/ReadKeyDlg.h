@@ -20,6 +20,8 @@ public:
     // One attempt: the card reader, the serial reader, or the port host for a port held elsewhere.
     void TryReadKey();
     void ReadKeyOnce();
+    // Names and opens the port of the chosen item when it is not open yet.
+    void OpenChosenPort();
 
     std::string m_portItem;     // the chosen port item; empty when none is chosen
     LONG* m_pResult = nullptr;  // the caller's variable; 0 means nothing read yet
@@ -38,6 +40,8 @@ protected:
     void SetStatusText(UINT stringId);
     void SetStatusText(const std::wstring& text);
     void MakeStatusFont();
+    // The failure being handled, shown in a message box as the log would word it (in a catch block).
+    void ShowInitFailure();
     // The choice of the COM box: its first entry ("<НЕ ВЫБРАН>") and no port.
     void ForgetPort();
     // The items of a box: "<НЕ ВЫБРАН>" (data -1), then each item's display text (data: its index);
@@ -66,5 +70,11 @@ protected:
 // caller's progress object (bounded by the dialog's number of attempts when there is none).
 void ReadKeyBody(const std::string& portItem, IDispatch* pDispUI, HWND hParent, LONG* piRes);
 
-// Attempts of ReadKey's loop without a progress object: the dialog's 40.
+// The loop of ReadKey and ReadHodTest on a given port: attempts until something is read, reported
+// to the caller's progress object (found on pDispUI) with the three texts; without one, bounded by
+// the dialog's number of attempts.
+void RunReadLoop(const std::function<void()>& attempt, IDispatch* pDispUI, LONG* piRes, UINT startText,
+                 UINT successText, UINT errorText);
+
+// Attempts of the loop without a progress object: the dialog's 40.
 constexpr int kAttemptsWithoutProgress = 40;
