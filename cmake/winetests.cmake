@@ -92,3 +92,10 @@ foreach(standin trel_photoed mspaint)
   target_link_libraries(standin_${standin} PRIVATE user32 ${TREL_STATIC_RUNTIME})
   add_dependencies(win_client_tests standin_${standin})
 endforeach()
+
+# The Hod-Test protocol through the system's comm API against Hod-Test models on two ptys.
+add_executable(serial_hodtest tests/wine/serial_hodtest.cpp ${TREL_RC})
+target_link_libraries(serial_hodtest PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
+trel_wine_command(wine.serial_hodtest
+  ${TREL_PTY} 21 hodtest number=173 mem=0006:1085 -- ${TREL_PTY} 22 hodtest presence=21 badcheck --
+  ${TREL_WINE_RUN} $<TARGET_FILE:serial_hodtest>)

@@ -6,10 +6,6 @@
 #include "ports/COMFile.h"
 #include "shell/ErrorReport.h"
 
-#ifdef _WIN32
-#include <oleauto.h>
-#endif
-
 namespace {
 
 constexpr DWORD kPrepareBaudRate = 9600;

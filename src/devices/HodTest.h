@@ -3,6 +3,10 @@
 #pragma once
 #include "devices/DeviceBase.h"
 
+#ifdef _WIN32
+#include <oleauto.h>  // DATE
+#endif
+
 constexpr BYTE kHodTestAddress = 0x80;
 // The header read: memory address 0, nine bytes.
 constexpr BYTE kHodTestHeaderBytes = 9;
