@@ -264,6 +264,7 @@ void CTrelReadKeyDlg::PollOnce(const std::function<void()>& attempt, UINT errorT
     PumpMessages();
     --m_attemptsLeft;
     m_busy = FALSE;
+    InvalidateRect(hStatus, nullptr, TRUE);  // painted red again once the loop gets to it
     if (m_attemptsLeft == 0) {
         SetStatusText(errorText);
         EndDialog(IDOK);

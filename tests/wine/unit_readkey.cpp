@@ -146,6 +146,10 @@ TEST_F(ReadKeyDialog, TemplateTextsAndControls)
             EXPECT_EQ(SendDlgItemMessageW(dialog, IDC_COM_RADIO, BM_GETCHECK, 0, 0), BST_UNCHECKED);
             SendMessageW(GetDlgItem(dialog, IDC_COM_RADIO), BM_CLICK, 0, 0);
             EXPECT_TRUE(IsWindowEnabled(com));
+            EXPECT_FALSE(IsWindowEnabled(usb));
+            EXPECT_EQ(SendDlgItemMessageW(dialog, IDC_COM_RADIO, BM_GETCHECK, 0, 0), BST_CHECKED);
+            EXPECT_EQ(SendDlgItemMessageW(dialog, IDC_USB_RADIO, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+            Sleep(1200);  // the dialog's thread repaints first
             SaveScreenshot(dialog, "readkey_dialog.bmp");
             ClickCancel(dialog);
         },
@@ -171,6 +175,7 @@ TEST_F(ReadKeyDialog, StoredPortMissingFromTheListIsOfferedAndFailsOnTheStatusLi
                 Sleep(50);
             status = WindowText(GetDlgItem(dialog, IDC_STATUS));
             selectionAfter = SendMessageW(com, CB_GETCURSEL, 0, 0);
+            Sleep(300);
             SaveScreenshot(dialog, "readkey_dialog_error.bmp");
             ClickCancel(dialog);
         },
