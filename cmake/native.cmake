@@ -4,7 +4,8 @@ option(TREL_FUZZ "Build only the libFuzzer targets (clang)" OFF)
 # Serial test equipment: device models and the scripted line (native tests, fuzz targets, ptycom).
 add_library(trelline STATIC ${CMAKE_SOURCE_DIR}/tests/support/DeviceModel.cpp
                             ${CMAKE_SOURCE_DIR}/tests/support/ScriptedLine.cpp
-                            ${CMAKE_SOURCE_DIR}/tests/support/HodTestModel.cpp)
+                            ${CMAKE_SOURCE_DIR}/tests/support/HodTestModel.cpp
+                            ${CMAKE_SOURCE_DIR}/tests/support/KeyReaderModels.cpp)
 target_include_directories(trelline PUBLIC ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(trelline PUBLIC trelcore)
 if(TREL_FUZZ)

@@ -112,8 +112,10 @@ void ListComPorts(std::vector<std::string>& items, BOOL probe)
 void ListUsbConverters(std::vector<std::string>& items, BOOL probe)
 {
     items.clear();
+    // Without the chip-ID library no converter can be found; that is no failure, since every
+    // machine without the FTDI drivers is in that state.
     CFTDIWorker worker;
-    DWORD count = worker.Init();
+    DWORD count = CurrentSerialBackends().chipId->IsPresent() ? worker.Init() : 0;
     for (DWORD index = 0; index < count; ++index) {
         try {
             DWORD chipId = worker.GetChipId(index);

@@ -39,6 +39,8 @@ class CChipIdApi
 {
 public:
     virtual ~CChipIdApi() = default;
+    // False when the library is not installed at all: then there are no converters to find.
+    virtual bool IsPresent() const { return true; }
     virtual FTID_STATUS GetDllVersion(char* buffer, DWORD bufferSize) = 0;
     virtual FTID_STATUS GetNumDevices(DWORD* count) = 0;
     virtual FTID_STATUS GetDeviceChipID(DWORD index, DWORD* chipId) = 0;

@@ -345,6 +345,7 @@ class CNoChipIdLibrary : public CChipIdApi
 {
 public:
     static constexpr FTID_STATUS kUnavailable = 0xFFFFFFFFu;
+    bool IsPresent() const override { return false; }
     FTID_STATUS GetDllVersion(char*, DWORD) override { return kUnavailable; }
     FTID_STATUS GetNumDevices(DWORD* count) override { *count = 0; return kUnavailable; }
     FTID_STATUS GetDeviceChipID(DWORD, DWORD*) override { return kUnavailable; }

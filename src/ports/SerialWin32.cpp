@@ -127,6 +127,7 @@ public:
     CChipIdLibrary()
     {
         HMODULE m = LoadOptional("FTChipID.dll");
+        m_present = m != nullptr;
         m_getDllVersion = Resolve<GetDllVersionFn>(m, "FTID_GetDllVersion");
         m_getNumDevices = Resolve<GetNumDevicesFn>(m, "FTID_GetNumDevices");
         m_getChipId = Resolve<GetIdFn>(m, "FTID_GetDeviceChipID");
@@ -134,6 +135,7 @@ public:
         m_getErrorText = Resolve<GetErrorTextFn>(m, "FTID_GetErrorCodeString");
     }
 
+    bool IsPresent() const override { return m_present; }
     FTID_STATUS GetDllVersion(char* buffer, DWORD size) override
     {
         return m_getDllVersion ? m_getDllVersion(buffer, size) : kChipIdUnavailable;
@@ -179,6 +181,7 @@ private:
     GetIdFn m_getChipId;
     GetIdFn m_getLocationId;
     GetErrorTextFn m_getErrorText;
+    bool m_present;
 };
 
 } // namespace

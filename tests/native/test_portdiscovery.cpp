@@ -164,4 +164,11 @@ TEST_F(PortDiscoveryTest, UsbConverterList)
     // A converter whose chip ID cannot be read is skipped (and logged), the library's failure raised.
     m_chipId.m_versionStatus = 1;
     EXPECT_THROW(ListUsbConverters(items, FALSE), _com_error);
+
+    // A machine without the chip-ID library has no converters, and that is no failure.
+    m_chipId.m_present = false;
+    items = {"stale"};
+    EXPECT_NO_THROW(ListUsbConverters(items, FALSE));
+    EXPECT_NO_THROW(ListUsbConverters(items, TRUE));
+    EXPECT_TRUE(items.empty());
 }

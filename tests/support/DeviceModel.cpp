@@ -1,5 +1,6 @@
 #include "support/DeviceModel.h"
 #include "support/HodTestModel.h"
+#include "support/KeyReaderModels.h"
 
 #include <cstdlib>
 #include <fcntl.h>
@@ -93,6 +94,8 @@ std::unique_ptr<CDeviceModel> MakeDeviceModel(const std::vector<std::string>& wo
     }
     if (kind == "hodtest")
         return MakeHodTestModel(words, error);
+    if (kind == "asciikey" || kind == "onewire" || kind == "packetkey")
+        return MakeKeyReaderModel(words, error);
     error = "unknown device model: " + kind;
     return nullptr;
 }

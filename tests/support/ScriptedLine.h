@@ -29,6 +29,8 @@ public:
 
     unsigned long long ElapsedMs() const { return m_elapsedUs / 1000; }
     void ResetClock() { m_elapsedUs = 0; }
+    // Time that passes on the line while the host waits (a pause of the protocol, for instance).
+    void Advance(unsigned long long ms) { m_elapsedUs += ms * 1000; }
     // Driver calls made so far, by kind.
     unsigned Calls(Call call) const { return m_calls[call]; }
     // Bytes handed to the host by ReadFile.
@@ -95,6 +97,9 @@ public:
     FTID_STATUS m_chipIdStatus = 0;
     FTID_STATUS m_locationStatus = 0;
     long long m_reportedCount = -1;  // when not -1, the count the library claims
+    bool m_present = true;           // false: the library is not installed
+
+    bool IsPresent() const override { return m_present; }
 
     FTID_STATUS GetDllVersion(char* buffer, DWORD bufferSize) override;
     FTID_STATUS GetNumDevices(DWORD* count) override;

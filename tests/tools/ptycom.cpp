@@ -2,6 +2,7 @@
 // where Wine looks for a COM port ($WINEPREFIX/dosdevices/comN) and plays a device on the master side.
 //   ptycom LINK MODEL [OPTIONS]   a device model answers what arrives (support/DeviceModel.h):
 //                                 echo [swap=AA:55] [presence=E0] [report], silent, noise SEED
+//                                 and the key readers asciikey, onewire, packetkey (support/KeyReaderModels.h)
 //   ptycom LINK exec CMD [ARGS]   CMD runs with the master side as its standard input and output
 // It prints "ready" once the link exists and ends on SIGTERM/SIGINT, removing the link.
 #include <cerrno>
