@@ -99,3 +99,25 @@ target_link_libraries(serial_hodtest PRIVATE trelshell gtest ${TREL_STATIC_RUNTI
 trel_wine_command(wine.serial_hodtest
   ${TREL_PTY} 21 hodtest number=173 mem=0006:1085 -- ${TREL_PTY} 22 hodtest presence=21 badcheck --
   ${TREL_WINE_RUN} $<TARGET_FILE:serial_hodtest>)
+
+# The card-reader stand-in, in a folder of its own so that only the key reader test finds it.
+add_library(ZReader SHARED tests/standins/ZReader.cpp)
+set_target_properties(ZReader PROPERTIES PREFIX "" OUTPUT_NAME ZReader
+                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/zreader)
+target_link_libraries(ZReader PRIVATE ${TREL_STATIC_RUNTIME})
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_link_options(ZReader PRIVATE -Wl,--kill-at)
+endif()
+
+# Key reading through the system's comm API against the three reader kinds and an empty adapter
+# on four ptys, with the card-reader stand-in; and once more without it.
+add_executable(serial_keyreader tests/wine/serial_keyreader.cpp ${TREL_RC})
+target_link_libraries(serial_keyreader PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
+add_dependencies(serial_keyreader ZReader)
+trel_wine_command(wine.serial_keyreader
+  env TREL_ZREADER_DIR=Z:${CMAKE_BINARY_DIR}/zreader TREL_ZREADER_CARDS=COM31=00010000$<SEMICOLON>COM32=
+  ${TREL_PTY} 31 asciikey number=1A2B3C4D -- ${TREL_PTY} 32 onewire key=89ABCDEF --
+  ${TREL_PTY} 33 packetkey number=DEADBEEF -- ${TREL_PTY} 34 echo --
+  ${TREL_WINE_RUN} $<TARGET_FILE:serial_keyreader> --gtest_filter=-CardReaderAbsent.*)
+trel_wine_command(wine.serial_keyreader_nolib
+  ${TREL_WINE_RUN} $<TARGET_FILE:serial_keyreader> --gtest_filter=CardReaderAbsent.*)
