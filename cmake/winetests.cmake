@@ -100,6 +100,15 @@ trel_wine_command(wine.serial_hodtest
   ${TREL_PTY} 21 hodtest number=173 mem=0006:1085 -- ${TREL_PTY} 22 hodtest presence=21 badcheck --
   ${TREL_WINE_RUN} $<TARGET_FILE:serial_hodtest>)
 
+# The read dialogs and loops against device models on ptys, as NT 4 (fixed port names).
+add_executable(serial_readdialogs tests/wine/serial_readdialogs.cpp ${TREL_RC})
+target_link_libraries(serial_readdialogs PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
+trel_wine_command(wine.serial_readdialogs
+  ${TREL_PTY} 15 hodtest number=42 -- ${TREL_PTY} 16 echo --
+  ${CMAKE_SOURCE_DIR}/scripts/wine-nt4.sh $<TARGET_FILE:serial_readdialogs>)
+trel_wine_command(wine.serial_readhodtest_script
+  ${TREL_PTY} 15 hodtest number=42 -- ${TREL_WINE_RUN} --cscript ${CMAKE_SOURCE_DIR}/tests/scripts/serial/readhodtest.vbs)
+
 # The card-reader stand-in, in a folder of its own so that only the key reader test finds it.
 add_library(ZReader SHARED tests/standins/ZReader.cpp)
 set_target_properties(ZReader PROPERTIES PREFIX "" OUTPUT_NAME ZReader

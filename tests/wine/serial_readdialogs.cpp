@@ -1,0 +1,129 @@
+// The read dialogs against device models on ptys. Run with the Windows version of NT 4 (see
+// cmake/winetests.cmake), whose fixed port names list the ptys linked as COM ports: Wine has no
+// device interfaces for them.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <comdef.h>
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/Module.h"
+#include "ports/Settings.h"
+#include "reading/ReadHodTestDlg.h"
+#include "resources/resource.h"
+#include "screenshot.h"
+
+namespace {
+
+std::wstring ComboItem(HWND box, int i)
+{
+    wchar_t text[512] = {};
+    SendMessageW(box, CB_GETLBTEXT, WPARAM(i), reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+
+// Runs body on this thread while inspect works on the dialog (caption "Чтение ключа") from another.
+bool WithDialog(const std::function<void()>& body, const std::function<void(HWND)>& inspect)
+{
+    std::atomic<bool> seen{false};
+    std::thread watcher([&] {
+        for (int i = 0; i < 400 && !seen; ++i) {
+            Sleep(25);
+            HWND dialog = FindWindowW(L"#32770", L"Чтение ключа");
+            if (dialog != nullptr && IsWindowVisible(dialog)) {
+                seen = true;
+                inspect(dialog);
+            }
+        }
+    });
+    body();
+    watcher.join();
+    return seen;
+}
+
+// COM15 is served by a Hod-Test with number 42, COM16 by a reader adapter with no device behind it.
+TEST(ReadHodTestDialog, ListsFreePortsHidesUsbAndReadsTheChosenPort)
+{
+    WriteSettingString("HodTestPort", "PORT:\\\\.\\COM5|COM5", kSettingsSubkey);  // not there: cleared
+    LONG result = -1;
+    std::vector<std::wstring> items;
+    bool usbHidden = false, usbDisabled = false;
+    const DWORD start = GetTickCount();
+    bool seen = WithDialog([&] { ReadHodTestBody("", nullptr, nullptr, &result); },
+                           [&](HWND dialog) {
+                               HWND box = GetDlgItem(dialog, IDC_COM_PORTS);
+                               const int n = int(SendMessageW(box, CB_GETCOUNT, 0, 0));
+                               for (int i = 0; i < n; ++i)
+                                   items.push_back(ComboItem(box, i));
+                               usbHidden = !IsWindowVisible(GetDlgItem(dialog, IDC_USB_PORTS)) &&
+                                           !IsWindowVisible(GetDlgItem(dialog, IDC_USB_RADIO));
+                               usbDisabled = !IsWindowEnabled(GetDlgItem(dialog, IDC_USB_PORTS));
+                               Sleep(1200);  // the screen lags behind the dialog's thread
+                               SaveScreenshot(dialog, "readhodtest_dialog.bmp");
+                               for (int i = 0; i < n; ++i)
+                                   if (items[size_t(i)] == L"COM15") {
+                                       SendMessageW(box, CB_SETCURSEL, WPARAM(i), 0);
+                                       SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_COM_PORTS, CBN_SELCHANGE),
+                                                    reinterpret_cast<LPARAM>(box));
+                                   }
+                           });
+    EXPECT_TRUE(seen);
+    ASSERT_FALSE(items.empty());
+    EXPECT_EQ(items[0], L"<НЕ ВЫБРАН>");
+    EXPECT_NE(std::find(items.begin(), items.end(), L"COM15"), items.end());
+    EXPECT_NE(std::find(items.begin(), items.end(), L"COM16"), items.end());
+    EXPECT_EQ(std::find(items.begin(), items.end(), L"COM5"), items.end()) << "ports that do not open are left out";
+    EXPECT_TRUE(usbHidden);
+    EXPECT_TRUE(usbDisabled);
+    EXPECT_EQ(result, 42);
+    EXPECT_LT(GetTickCount() - start, 15000u);
+    EXPECT_EQ(ReadSettingString("HodTestPort", kSettingsSubkey), "PORT:\\\\.\\COM15|COM15");
+}
+
+TEST(ReadHodTestDialog, StoredPortThatIsNotFreeIsClearedAndStoredEmpty)
+{
+    WriteSettingString("HodTestPort", "PORT:\\\\.\\COM5|COM5", kSettingsSubkey);
+    LONG result = -1;
+    LRESULT selection = -1;
+    WithDialog([&] { ReadHodTestBody("", nullptr, nullptr, &result); },
+               [&](HWND dialog) {
+                   selection = SendDlgItemMessageW(dialog, IDC_COM_PORTS, CB_GETCURSEL, 0, 0);
+                   PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+               });
+    EXPECT_EQ(selection, 0);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ReadSettingString("HodTestPort", kSettingsSubkey), "");
+}
+
+TEST(ReadHodTestLoop, ReadsTheNumberOnAGivenPort)
+{
+    LONG result = 0;
+    ReadHodTestBody("COM15", nullptr, nullptr, &result);
+    EXPECT_EQ(result, 42);
+}
+
+TEST(ReadHodTestLoop, NoDeviceEndsAfterTheDialogsAttempts)
+{
+    LONG result = 0;
+    const DWORD start = GetTickCount();
+    ReadHodTestBody("COM16", nullptr, nullptr, &result);
+    EXPECT_EQ(result, 0);
+    printf("ReadHodTest with no Hod-Test behind the adapter: 40 attempts in %lu ms\n", GetTickCount() - start);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    AfxSetResourceHandle(GetModuleHandleW(nullptr));
+    CoInitialize(nullptr);
+    testing::InitGoogleTest(&argc, argv);
+    int rc = RUN_ALL_TESTS();
+    CoUninitialize();
+    return rc;
+}
