@@ -104,10 +104,11 @@ trel_wine_command(wine.serial_hodtest
 add_executable(serial_readdialogs tests/wine/serial_readdialogs.cpp ${TREL_RC})
 target_link_libraries(serial_readdialogs PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
 trel_wine_command(wine.serial_readdialogs
-  ${TREL_PTY} 15 hodtest number=42 -- ${TREL_PTY} 16 echo --
+  ${TREL_PTY} 14 asciikey number=00C0FFEE -- ${TREL_PTY} 15 hodtest number=42 -- ${TREL_PTY} 16 echo --
   ${CMAKE_SOURCE_DIR}/scripts/wine-nt4.sh $<TARGET_FILE:serial_readdialogs>)
-trel_wine_command(wine.serial_readhodtest_script
-  ${TREL_PTY} 15 hodtest number=42 -- ${TREL_WINE_RUN} --cscript ${CMAKE_SOURCE_DIR}/tests/scripts/serial/readhodtest.vbs)
+trel_wine_command(wine.serial_read_script
+  ${TREL_PTY} 14 asciikey number=00C0FFEE -- ${TREL_PTY} 15 hodtest number=42 --
+  ${TREL_WINE_RUN} --cscript ${CMAKE_SOURCE_DIR}/tests/scripts/serial/read.vbs)
 
 # The card-reader stand-in, in a folder of its own so that only the key reader test finds it.
 add_library(ZReader SHARED tests/standins/ZReader.cpp)

@@ -14,6 +14,7 @@
 #include "framework/Module.h"
 #include "ports/Settings.h"
 #include "reading/ReadHodTestDlg.h"
+#include "reading/ReaderProgress.h"
 #include "resources/resource.h"
 #include "screenshot.h"
 
@@ -26,6 +27,48 @@ std::wstring ComboItem(HWND box, int i)
     return text;
 }
 
+
+// The caller's progress object, recording the calls it gets.
+class CProgress : public IReaderProgress
+{
+public:
+    std::vector<std::wstring> calls;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override
+    {
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IReaderProgress) {
+            *ppv = static_cast<IReaderProgress*>(this);
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE ShowStart(BSTR text, LONG value) override
+    {
+        calls.push_back(L"start " + std::wstring(text ? text : L"") + L" " + std::to_wstring(value));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ShowEnd(BSTR text) override
+    {
+        calls.push_back(L"end " + std::wstring(text ? text : L""));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE QueryContinue(BSTR, LONG, VARIANT_BOOL* pContinue) override
+    {
+        calls.push_back(L"continue");
+        *pContinue = VARIANT_TRUE;
+        return S_OK;
+    }
+};
 
 // Runs body on this thread while inspect works on the dialog (caption "Чтение ключа") from another.
 bool WithDialog(const std::function<void()>& body, const std::function<void(HWND)>& inspect)
@@ -114,6 +157,53 @@ TEST(ReadHodTestLoop, NoDeviceEndsAfterTheDialogsAttempts)
     ReadHodTestBody("COM16", nullptr, nullptr, &result);
     EXPECT_EQ(result, 0);
     printf("ReadHodTest with no Hod-Test behind the adapter: 40 attempts in %lu ms\n", GetTickCount() - start);
+}
+
+} // namespace
+
+namespace {
+
+// COM14 carries an ASCII-line key reader with the key 00C0FFEE. The stored port is preselected
+// (the fixed names list every port, busy or not) and read at the first tick.
+TEST(ReadKeyDialog, ReadsTheKeyOnTheStoredPort)
+{
+    WriteSettingString("KeyPort", "PORT:\\\\.\\COM14|COM14", kSettingsSubkey);
+    LONG result = 0;
+    std::wstring chosen;
+    const DWORD start = GetTickCount();
+    bool seen = WithDialog([&] { ReadKeyBody("", nullptr, nullptr, &result); },
+                           [&](HWND dialog) {
+                               HWND box = GetDlgItem(dialog, IDC_COM_PORTS);
+                               chosen = ComboItem(box, int(SendMessageW(box, CB_GETCURSEL, 0, 0)));
+                           });
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(chosen, L"COM14");
+    EXPECT_EQ(result, LONG(0x00C0FFEE));
+    printf("read-key dialog: key read %lu ms after the dialog was asked for\n", GetTickCount() - start);
+    EXPECT_EQ(ReadSettingString("KeyPort", kSettingsSubkey), "PORT:\\\\.\\COM14|COM14");
+}
+
+TEST(ReadKeyLoop, ReadsTheKeyAndTellsTheProgressObject)
+{
+    CProgress progress;
+    LONG result = 0;
+    ReadKeyBody("COM14", &progress, nullptr, &result);
+    EXPECT_EQ(result, LONG(0x00C0FFEE));
+    ASSERT_EQ(progress.calls.size(), 3u);
+    EXPECT_EQ(progress.calls[0], L"start Приложите ключ к считывателю 100");
+    EXPECT_EQ(progress.calls[1], L"continue") << "asked after the attempt that read the key, too";
+    EXPECT_EQ(progress.calls[2], L"end Ключ успешно прочитан");
+}
+
+TEST(ReadHodTestLoop, TellsTheProgressObject)
+{
+    CProgress progress;
+    LONG result = 0;
+    ReadHodTestBody("COM15", &progress, nullptr, &result);
+    EXPECT_EQ(result, 42);
+    ASSERT_EQ(progress.calls.size(), 3u);
+    EXPECT_EQ(progress.calls[0], L"start Подсоедините ход-тест 100");
+    EXPECT_EQ(progress.calls[2], L"end Ход-Тест успешно прочитан");
 }
 
 } // namespace

@@ -1,8 +1,15 @@
-' ReadHodTest from a script with a Hod-Test (number 42) on COM15.
+' ReadKey and ReadHodTest from a script: a key reader (key 00C0FFEE) on COM14, a Hod-Test (number
+' 42) on COM15.
 Dim o, r
 Set o = CreateObject("TrelClientHelper.ClientHelper")
+r = o.ReadKey("COM14")
+CheckEqual r, &HC0FFEE, "ReadKey(""COM14"") gives the key's number"
 r = o.ReadHodTest("COM15")
 CheckEqual r, 42, "ReadHodTest(""COM15"") gives the device's number"
+' A progress object the component cannot use (a script object has no IReaderProgress): no
+' progress object, the read goes on as without one.
+r = o.ReadKey("COM14", Nothing, 0)
+CheckEqual r, &HC0FFEE, "ReadKey with Nothing for the progress object"
 On Error Resume Next
 r = o.ReadHodTest("COM98")
 CheckEqual Hex(Err.Number), "80070002", "a port that does not exist: its error"
