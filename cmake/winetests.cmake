@@ -131,3 +131,19 @@ trel_wine_command(wine.serial_keyreader
   ${TREL_WINE_RUN} $<TARGET_FILE:serial_keyreader> --gtest_filter=-CardReaderAbsent.*)
 trel_wine_command(wine.serial_keyreader_nolib
   ${TREL_WINE_RUN} $<TARGET_FILE:serial_keyreader> --gtest_filter=CardReaderAbsent.*)
+
+# The port lists with the port-host stand-in running, as NT 4 with a silent line on COM9 and one
+# converter from the FTDI stand-ins.
+add_executable(serial_portlisting tests/wine/serial_portlisting.cpp ${TREL_RC})
+target_link_libraries(serial_portlisting PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
+add_dependencies(serial_portlisting porthost_standin ftd2xx FTChipID)
+trel_wine_command(wine.serial_portlisting env TREL_FTDI_DEVICES=4660:77:COM9
+  ${TREL_PTY} 9 silent -- ${CMAKE_SOURCE_DIR}/scripts/wine-nt4.sh $<TARGET_FILE:serial_portlisting>)
+
+# ReadHodTest's and ReadKey's loops over the scripted line, with the port-host stand-in.
+add_executable(serial_readloops tests/wine/serial_readloops.cpp tests/support/ScriptedLine.cpp
+               tests/support/HodTestModel.cpp ${TREL_RC})
+target_include_directories(serial_readloops PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(serial_readloops PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
+add_dependencies(serial_readloops porthost_standin)
+trel_wine_test(wine.serial_readloops $<TARGET_FILE:serial_readloops>)

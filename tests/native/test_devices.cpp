@@ -310,9 +310,10 @@ TEST_F(DevicesTest, HeaderDecoding)
     HodTestHeader header;
     ASSERT_TRUE(m_device->ReadHeader(&header));
     EXPECT_EQ(header.hodTestNumber, 173);
-    EXPECT_EQ(header.headerWord, 0x0510);
-    EXPECT_EQ(header.headerFlag, 1u);
-    EXPECT_EQ(header.memorySize, 4096);
+    // The header is packed: its fields are compared as copies (unary +), not bound by reference.
+    EXPECT_EQ(+header.headerWord, 0x0510);
+    EXPECT_EQ(+header.headerFlag, 1u);
+    EXPECT_EQ(+header.memorySize, 4096);
     EXPECT_NEAR(header.testDate, 39978.0 + (10 * 60 + 5) / 1440.0, 1e-9);  // 2009-06-14 10:05
     ASSERT_FALSE(model.m_requests.empty());
     EXPECT_EQ(model.m_requests.back().command, 0xA2);
@@ -329,20 +330,20 @@ TEST_F(DevicesTest, HeaderDecoding)
     model.m_memory[8] = 0x20;
     model.m_memory[1] = 13;  // no such month: no date, but the header stands
     ASSERT_TRUE(m_device->ReadHeader(&header));
-    EXPECT_EQ(header.testDate, 0.0);
-    EXPECT_EQ(header.memorySize, 1024);
+    EXPECT_EQ(+header.testDate, 0.0);
+    EXPECT_EQ(+header.memorySize, 1024);
 
     model.m_memory[1] = 6;
     model.m_memory[8] = 0x40;  // unknown chip: refused, though date and number were read
     EXPECT_FALSE(m_device->ReadHeader(&header));
     EXPECT_EQ(header.hodTestNumber, 173);
-    EXPECT_NE(header.testDate, 0.0);
-    EXPECT_EQ(header.memorySize, 0);
+    EXPECT_NE(+header.testDate, 0.0);
+    EXPECT_EQ(+header.memorySize, 0);
 
     model.m_memory[8] = 0x80;
     model.m_badCheck = true;
     EXPECT_FALSE(m_device->ReadHeader(&header));
-    EXPECT_EQ(header.memorySize, 0);
+    EXPECT_EQ(+header.memorySize, 0);
     EXPECT_EQ(header.hodTestNumber, 0);
     EXPECT_FALSE(m_device->ReadHeader(nullptr));
     // Nothing of this reaches the device's exchange log: no retries at this level.

@@ -27,9 +27,10 @@ TEST(SerialHodTest, PresenceAndHeader)
     std::printf("[timing] presence check and header read: %lu ms\n",
                 static_cast<unsigned long>(GetTickCount() - start));
     EXPECT_EQ(header.hodTestNumber, 173);
-    EXPECT_EQ(header.headerWord, 0x0510);
-    EXPECT_EQ(header.headerFlag, 1u);
-    EXPECT_EQ(header.memorySize, 4096);
+    // The header is packed: its fields are compared as copies (unary +), not bound by reference.
+    EXPECT_EQ(+header.headerWord, 0x0510);
+    EXPECT_EQ(+header.headerFlag, 1u);
+    EXPECT_EQ(+header.memorySize, 4096);
     // The stored 09-06-14 10:05 through the system's own date conversion.
     SYSTEMTIME when = {};
     ASSERT_TRUE(VariantTimeToSystemTime(header.testDate, &when));
@@ -82,7 +83,7 @@ TEST(SerialHodTest, WrongAnswersReadAsNothing)
     EXPECT_FALSE(hodTest.CheckPresent());
     HodTestHeader header = {};
     EXPECT_FALSE(hodTest.ReadHeader(&header));
-    EXPECT_EQ(header.memorySize, 0);
+    EXPECT_EQ(+header.memorySize, 0);
     // The port is still usable afterwards.
     EXPECT_FALSE(hodTest.ReadHeader(&header));
 }
