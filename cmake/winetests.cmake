@@ -107,6 +107,7 @@ trel_wine_command(wine.serial_readdialogs
   ${TREL_PTY} 14 asciikey number=00C0FFEE -- ${TREL_PTY} 15 hodtest number=42 -- ${TREL_PTY} 16 echo --
   ${CMAKE_SOURCE_DIR}/scripts/wine-nt4.sh $<TARGET_FILE:serial_readdialogs>)
 trel_wine_command(wine.serial_read_script
+  ${TREL_PTY} 12 onewire key=89ABCDEF -- ${TREL_PTY} 13 packetkey number=DEADBEEF --
   ${TREL_PTY} 14 asciikey number=00C0FFEE -- ${TREL_PTY} 15 hodtest number=42 --
   ${TREL_WINE_RUN} --cscript ${CMAKE_SOURCE_DIR}/tests/scripts/serial/read.vbs)
 

@@ -183,6 +183,58 @@ TEST(ReadKeyDialog, ReadsTheKeyOnTheStoredPort)
     EXPECT_EQ(ReadSettingString("KeyPort", kSettingsSubkey), "PORT:\\\\.\\COM14|COM14");
 }
 
+// The operator's part: a stored port (an adapter with no key) is preselected and stored again after
+// Cancel; a COM name typed into the box is applied 2 seconds after the last key stroke and read;
+// the dialog ends at once.
+TEST(ReadKeyDialog, StoredPortKeptOnCancel)
+{
+    WriteSettingString("KeyPort", "PORT:\\\\.\\COM16|COM16", kSettingsSubkey);
+    LONG result = 0;
+    std::wstring chosen;
+    WithDialog([&] { ReadKeyBody("", nullptr, nullptr, &result); },
+               [&](HWND dialog) {
+                   HWND box = GetDlgItem(dialog, IDC_COM_PORTS);
+                   chosen = ComboItem(box, int(SendMessageW(box, CB_GETCURSEL, 0, 0)));
+                   Sleep(1500);  // a few attempts that find no key
+                   PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+               });
+    EXPECT_EQ(chosen, L"COM16");
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ReadSettingString("KeyPort", kSettingsSubkey), "PORT:\\\\.\\COM16|COM16");
+}
+
+TEST(ReadKeyDialog, TypedPortIsAppliedTwoSecondsLaterAndRead)
+{
+    WriteSettingString("KeyPort", "", kSettingsSubkey);
+    LONG result = 0;
+    DWORD typedAt = 0, endedAt = 0;
+    std::wstring lastStatus;
+    WithDialog([&] { ReadKeyBody("", nullptr, nullptr, &result); },
+               [&](HWND dialog) {
+                   HWND box = GetDlgItem(dialog, IDC_COM_PORTS);
+                   SetWindowTextW(box, L"com14");
+                   typedAt = GetTickCount();
+                   SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_COM_PORTS, CBN_EDITCHANGE),
+                                reinterpret_cast<LPARAM>(box));
+                   // Watch the status line until the dialog is gone.
+                   for (int i = 0; i < 600 && IsWindow(dialog); ++i) {
+                       wchar_t text[256] = {};
+                       DWORD_PTR got = 0;
+                       if (SendMessageTimeoutW(GetDlgItem(dialog, IDC_STATUS), WM_GETTEXT, 256,
+                                               reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 200, &got) &&
+                           got > 0)
+                           lastStatus = text;
+                       Sleep(10);
+                   }
+                   endedAt = GetTickCount();
+               });
+    EXPECT_EQ(result, LONG(0x00C0FFEE));
+    EXPECT_GE(endedAt - typedAt, 2000u) << "applied only after the typing pause";
+    EXPECT_LT(endedAt - typedAt, 6000u) << "the first attempt on the typed port reads the key";
+    EXPECT_TRUE(lastStatus == L"Приложите ключ к считывателю" || lastStatus == L"Ключ успешно прочитан");
+    EXPECT_EQ(ReadSettingString("KeyPort", kSettingsSubkey), "COM14") << "the typed name, upper-cased";
+}
+
 TEST(ReadKeyLoop, ReadsTheKeyAndTellsTheProgressObject)
 {
     CProgress progress;

@@ -1,9 +1,14 @@
-' ReadKey and ReadHodTest from a script: a key reader (key 00C0FFEE) on COM14, a Hod-Test (number
+' ReadKey and ReadHodTest from a script: an ASCII-line reader (key 00C0FFEE) on COM14, a 1-Wire
+' adapter with the key 89ABCDEF on COM12, a packet reader (DEADBEEF) on COM13, a Hod-Test (number
 ' 42) on COM15.
 Dim o, r
 Set o = CreateObject("TrelClientHelper.ClientHelper")
 r = o.ReadKey("COM14")
 CheckEqual r, &HC0FFEE, "ReadKey(""COM14"") gives the key's number"
+r = o.ReadKey("COM12")
+CheckEqual Hex(r), "89ABCDEF", "ReadKey(""COM12""): the 1-Wire key's number"
+r = o.ReadKey("COM13")
+CheckEqual Hex(r), "DEADBEEF", "ReadKey(""COM13""): the packet reader's key number"
 r = o.ReadHodTest("COM15")
 CheckEqual r, 42, "ReadHodTest(""COM15"") gives the device's number"
 ' A progress object the component cannot use (a script object has no IReaderProgress): no
