@@ -26,13 +26,25 @@ add_custom_command(
   COMMENT "widl: type library, header and GUIDs")
 add_custom_target(trel_idl DEPENDS ${TREL_GEN}/TrelClientHelper.tlb ${TREL_GEN}/TrelClientHelper_h.h)
 
+# The port host's interfaces: a header for the component, a type library for the host stand-in.
+set(TREL_PORTHOST_IDL ${CMAKE_SOURCE_DIR}/src/resources/PortHostProxy.idl)
+add_custom_command(
+  OUTPUT ${TREL_GEN}/PortHostProxy.tlb ${TREL_GEN}/PortHostProxy_h.h
+  COMMAND ${WIDL} ${TREL_WIDL_TARGET} -I/usr/include/wine/wine/windows -L${TREL_WIDL_LIBDIR}
+          -t -o ${TREL_GEN}/PortHostProxy.tlb ${TREL_PORTHOST_IDL}
+  COMMAND ${WIDL} ${TREL_WIDL_TARGET} -I/usr/include/wine/wine/windows -h -o ${TREL_GEN}/PortHostProxy_h.h ${TREL_PORTHOST_IDL}
+  DEPENDS ${TREL_PORTHOST_IDL}
+  COMMENT "widl: port host interfaces")
+add_custom_target(trel_porthost_idl DEPENDS ${TREL_GEN}/PortHostProxy.tlb ${TREL_GEN}/PortHostProxy_h.h)
+
 set(TREL_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
-set(TREL_SYSTEM_LIBS ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32 kernel32)
+set(TREL_SYSTEM_LIBS ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32 setupapi kernel32)
 
 # Everything of the component but its entry points, so that Windows unit tests can drive it.
 add_library(trelshell STATIC
   src/framework/AfxException.cpp
   src/framework/Module.cpp
+  src/framework/Dialog.cpp
   src/shell/ErrorReport.cpp
   src/shell/CallFrame.cpp
   src/shell/ClientHelper.cpp
@@ -40,9 +52,24 @@ add_library(trelshell STATIC
   src/picture/WorkFolder.cpp
   src/picture/PictureCommands.cpp
   src/picture/Dib.cpp
+  src/ports/PortHost.cpp
+  src/ports/Settings.cpp
+  src/ports/SerialApi.cpp
+  src/ports/SerialWin32.cpp
+  src/ports/COMFile.cpp
+  src/ports/ExchangeLog.cpp
+  src/ports/PortDiscovery.cpp
+  src/ports/PortEnumWin32.cpp
+  src/devices/DeviceWaits.cpp
+  src/devices/DeviceBase.cpp
+  src/devices/HodTest.cpp
+  src/reading/ReadKeyDlg.cpp
+  src/reading/ReadHodTestDlg.cpp
+  src/reading/KeyReader.cpp
+  src/reading/CardReader.cpp
   ${TREL_GEN}/TrelClientHelper_i.c
 )
-add_dependencies(trelshell trel_idl)
+add_dependencies(trelshell trel_idl trel_porthost_idl)
 target_include_directories(trelshell PUBLIC src ${TREL_GEN} src/resources)
 target_link_libraries(trelshell PUBLIC trelcore ${TREL_SYSTEM_LIBS})
 target_compile_definitions(trelshell PUBLIC _WIN32_WINNT=0x0601 WINVER=0x0601)

@@ -15,6 +15,15 @@ file(GLOB TREL_WIN_UNIT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine
 add_executable(win_unit_tests ${TREL_WIN_UNIT_SOURCES} ${TREL_RC})
 target_link_libraries(win_unit_tests PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
 
+# The port-host stand-in the port host tests start; it carries the host's type library.
+set(TREL_PORTHOST_RC ${CMAKE_SOURCE_DIR}/tests/standins/porthost_standin.rc)
+set_source_files_properties(${TREL_PORTHOST_RC} PROPERTIES OBJECT_DEPENDS ${TREL_GEN}/PortHostProxy.tlb)
+add_executable(porthost_standin tests/standins/porthost_standin.cpp ${TREL_PORTHOST_RC})
+add_dependencies(porthost_standin trel_porthost_idl)
+target_include_directories(porthost_standin PRIVATE ${TREL_GEN})
+target_link_libraries(porthost_standin PRIVATE ole32 oleaut32 uuid shell32 user32 ${TREL_STATIC_RUNTIME})
+add_dependencies(win_unit_tests porthost_standin)
+
 # A C++ client of the registered DLL.
 file(GLOB TREL_WIN_CLIENT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/client_*.cpp)
 add_executable(win_client_tests ${TREL_WIN_CLIENT_SOURCES} ${TREL_GEN}/TrelClientHelper_i.c)
@@ -56,6 +65,25 @@ target_link_libraries(serial_echo PRIVATE ${TREL_STATIC_RUNTIME})
 trel_wine_command(wine.serial_echo ${CMAKE_SOURCE_DIR}/scripts/pty-com.sh 7 echo -- ${TREL_WINE_RUN} $<TARGET_FILE:serial_echo> COM7)
 trel_wine_command(wine.regsvr_roundtrip ${CMAKE_SOURCE_DIR}/tests/wine/regsvr_roundtrip.sh)
 
+# FTDI stand-ins beside the test programs: converters from TREL_FTDI_DEVICES, backed by COM ports.
+foreach(standin ftd2xx FTChipID)
+  add_library(${standin} SHARED tests/standins/${standin}.cpp)
+  set_target_properties(${standin} PROPERTIES PREFIX "" OUTPUT_NAME ${standin})
+  target_link_libraries(${standin} PRIVATE ${TREL_STATIC_RUNTIME})
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    target_link_options(${standin} PRIVATE -Wl,--kill-at)
+  endif()
+endforeach()
+
+# The transport, exchange log and port discovery against device models on four ptys.
+add_executable(serial_ports tests/wine/serial_ports.cpp ${TREL_RC})
+target_link_libraries(serial_ports PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
+add_dependencies(serial_ports ftd2xx FTChipID)
+set(TREL_PTY ${CMAKE_SOURCE_DIR}/scripts/pty-com.sh)
+trel_wine_command(wine.serial_ports env TREL_FTDI_DEVICES=305419896:4660:COM13$<SEMICOLON>7:77:COM11$<SEMICOLON>9:99:COM12
+  ${TREL_PTY} 11 echo report -- ${TREL_PTY} 12 silent -- ${TREL_PTY} 13 echo presence=E0 -- ${TREL_PTY} 14 echo swap=AA:55 --
+  ${TREL_WINE_RUN} $<TARGET_FILE:serial_ports>)
+
 # Stand-ins for the programs the picture commands start, beside the test programs (Windows looks
 # for a program in the caller's folder first): the photo editor and the paint program.
 foreach(standin trel_photoed mspaint)
@@ -64,3 +92,59 @@ foreach(standin trel_photoed mspaint)
   target_link_libraries(standin_${standin} PRIVATE user32 ${TREL_STATIC_RUNTIME})
   add_dependencies(win_client_tests standin_${standin})
 endforeach()
+
+# The Hod-Test protocol through the system's comm API against Hod-Test models on two ptys.
+add_executable(serial_hodtest tests/wine/serial_hodtest.cpp ${TREL_RC})
+target_link_libraries(serial_hodtest PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
+trel_wine_command(wine.serial_hodtest
+  ${TREL_PTY} 21 hodtest number=173 mem=0006:1085 -- ${TREL_PTY} 22 hodtest presence=21 badcheck --
+  ${TREL_WINE_RUN} $<TARGET_FILE:serial_hodtest>)
+
+# The read dialogs and loops against device models on ptys, as NT 4 (fixed port names).
+add_executable(serial_readdialogs tests/wine/serial_readdialogs.cpp ${TREL_RC})
+target_link_libraries(serial_readdialogs PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
+trel_wine_command(wine.serial_readdialogs
+  ${TREL_PTY} 14 asciikey number=00C0FFEE -- ${TREL_PTY} 15 hodtest number=42 -- ${TREL_PTY} 16 echo --
+  ${CMAKE_SOURCE_DIR}/scripts/wine-nt4.sh $<TARGET_FILE:serial_readdialogs>)
+trel_wine_command(wine.serial_read_script
+  ${TREL_PTY} 12 onewire key=89ABCDEF -- ${TREL_PTY} 13 packetkey number=DEADBEEF --
+  ${TREL_PTY} 14 asciikey number=00C0FFEE -- ${TREL_PTY} 15 hodtest number=42 --
+  ${TREL_WINE_RUN} --cscript ${CMAKE_SOURCE_DIR}/tests/scripts/serial/read.vbs)
+
+# The card-reader stand-in, in a folder of its own so that only the key reader test finds it.
+add_library(ZReader SHARED tests/standins/ZReader.cpp)
+set_target_properties(ZReader PROPERTIES PREFIX "" OUTPUT_NAME ZReader
+                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/zreader)
+target_link_libraries(ZReader PRIVATE ${TREL_STATIC_RUNTIME})
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_link_options(ZReader PRIVATE -Wl,--kill-at)
+endif()
+
+# Key reading through the system's comm API against the three reader kinds and an empty adapter
+# on four ptys, with the card-reader stand-in; and once more without it.
+add_executable(serial_keyreader tests/wine/serial_keyreader.cpp ${TREL_RC})
+target_link_libraries(serial_keyreader PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
+add_dependencies(serial_keyreader ZReader)
+trel_wine_command(wine.serial_keyreader
+  env TREL_ZREADER_DIR=Z:${CMAKE_BINARY_DIR}/zreader TREL_ZREADER_CARDS=COM31=00010000$<SEMICOLON>COM32=
+  ${TREL_PTY} 31 asciikey number=1A2B3C4D -- ${TREL_PTY} 32 onewire key=89ABCDEF --
+  ${TREL_PTY} 33 packetkey number=DEADBEEF -- ${TREL_PTY} 34 echo --
+  ${TREL_WINE_RUN} $<TARGET_FILE:serial_keyreader> --gtest_filter=-CardReaderAbsent.*)
+trel_wine_command(wine.serial_keyreader_nolib
+  ${TREL_WINE_RUN} $<TARGET_FILE:serial_keyreader> --gtest_filter=CardReaderAbsent.*)
+
+# The port lists with the port-host stand-in running, as NT 4 with a silent line on COM9 and one
+# converter from the FTDI stand-ins.
+add_executable(serial_portlisting tests/wine/serial_portlisting.cpp ${TREL_RC})
+target_link_libraries(serial_portlisting PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
+add_dependencies(serial_portlisting porthost_standin ftd2xx FTChipID)
+trel_wine_command(wine.serial_portlisting env TREL_FTDI_DEVICES=4660:77:COM9
+  ${TREL_PTY} 9 silent -- ${CMAKE_SOURCE_DIR}/scripts/wine-nt4.sh $<TARGET_FILE:serial_portlisting>)
+
+# ReadHodTest's and ReadKey's loops over the scripted line, with the port-host stand-in.
+add_executable(serial_readloops tests/wine/serial_readloops.cpp tests/support/ScriptedLine.cpp
+               tests/support/HodTestModel.cpp ${TREL_RC})
+target_include_directories(serial_readloops PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(serial_readloops PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
+add_dependencies(serial_readloops porthost_standin)
+trel_wine_test(wine.serial_readloops $<TARGET_FILE:serial_readloops>)

@@ -14,10 +14,15 @@ WScript.Echo "Рабочая папка для снимков: " & fso.GetSpecia
 result = helper.ResizePicture("", 640, 480)
 WScript.Echo "ResizePicture("""", 640, 480) = """ & result & """"
 
+' A key put to the simulated reader on COM5 (an ASCII-line reader with the key 00A1B2C3).
+Dim key
+key = helper.ReadKey("COM5")
+WScript.Echo "ReadKey(""COM5"") = " & key & " (&H" & Hex(key) & ")"
+
 ' A failure reaches the script as Err.Number, Err.Source and Err.Description.
 On Error Resume Next
-result = helper.ReadKey("COM3")
-WScript.Echo "ReadKey(""COM3""):"
+result = helper.ReadKey("COM98")
+WScript.Echo "ReadKey(""COM98""), a port that does not exist:"
 WScript.Echo "  Err.Number      = &H" & Hex(Err.Number)
 WScript.Echo "  Err.Source      = " & Err.Source
 WScript.Echo "  Err.Description = " & Replace(Err.Description, vbCrLf, " | ")

@@ -24,6 +24,9 @@ fi
 cp "$photo" "$work/photo.jpg"
 rm -f "$work/photo_640x480.jpg"
 # cscript writes to the console in the OEM code page (866 in the Russian locale).
-"$TREL_WINE" cscript //nologo 'C:\demo\demo.vbs' "$(winpath "$dll")" 'C:\demo\photo.jpg' 2>/dev/null | iconv -f CP866 -t UTF-8 | tr -d '\r'
+# A simulated key reader serves COM5 for as long as the script runs.
+echo "== a simulated ASCII-line key reader (key 00A1B2C3) serves COM5"
+"$TREL_ROOT/scripts/pty-com.sh" 5 asciikey number=00A1B2C3 -- \
+  "$TREL_WINE" cscript //nologo 'C:\demo\demo.vbs' "$(winpath "$dll")" 'C:\demo\photo.jpg' 2>/dev/null | iconv -f CP866 -t UTF-8 | tr -d '\r'
 echo "== checked natively: $("$BUILD/native/trelimg" info "$work/photo.jpg" | sed "s|$work/||"); $("$BUILD/native/trelimg" info "$work/photo_640x480.jpg" | sed "s|$work/||")"
 "$TREL_WINESERVER" -w

@@ -20,3 +20,11 @@
 #define IDS_PROGRAM_EXIT_FAILED 40183
 
 #define IDR_TRELCLIENTHELPER 102
+
+// The read-key dialog (also the read-Hod-Test dialog's template) and its controls.
+#define IDD_READKEY 210
+#define IDC_COM_PORTS 202
+#define IDC_USB_PORTS 218
+#define IDC_STATUS 233
+#define IDC_COM_RADIO 248
+#define IDC_USB_RADIO 250

@@ -9,6 +9,8 @@
 #include "picture/PictureCommands.h"
 #include "picture/WorkFolder.h"
 #include "picture/WorkNames.h"
+#include "reading/ReadHodTestDlg.h"
+#include "reading/ReadKeyDlg.h"
 #include "shell/CallFrame.h"
 #include "shell/ErrorReport.h"
 
@@ -388,12 +390,13 @@ STDMETHODIMP CClientHelper::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD 
 
 // ---- IClientHelper ----
 
-STDMETHODIMP CClientHelper::ReadKey(BSTR, IDispatch*, LONG, LONG* piRes)
+STDMETHODIMP CClientHelper::ReadKey(BSTR strPortNr, IDispatch* pDispUI, LONG hParentWnd, LONG* piRes)
 {
     if (piRes == nullptr)
         return E_POINTER;
     *piRes = 0;  // a failed call never leaves the caller's old value behind
-    return RunInFrame(L"CClientHelper::ReadKey()", [&] { NotAvailable("ReadKey"); });
+    return RunInFrame(L"CClientHelper::ReadKey()",
+                      [&] { ReadKeyBody(NarrowName(strPortNr), pDispUI, WindowFromLong(hParentWnd), piRes); });
 }
 
 STDMETHODIMP CClientHelper::SelectPicturePart(LONG, BSTR strFileName, VARIANT_BOOL, LONG, LONG, BSTR* pstrRes)
@@ -466,12 +469,13 @@ STDMETHODIMP CClientHelper::ReleasePicture2(LONG, LONG, LONG, BSTR* pstrRes)
     return RunInFrame(L"CClientHelper::ReleasePicture()", [&] { NotAvailable("ReleasePicture2"); });
 }
 
-STDMETHODIMP CClientHelper::ReadHodTest(BSTR, IDispatch*, LONG, LONG* piRes)
+STDMETHODIMP CClientHelper::ReadHodTest(BSTR strPortNr, IDispatch* pDispUI, LONG hParentWnd, LONG* piRes)
 {
     if (piRes == nullptr)
         return E_POINTER;
     *piRes = 0;  // a failed call never leaves the caller's old value behind
-    return RunInFrame(L"CClientHelper::ReadKey()", [&] { NotAvailable("ReadHodTest"); });
+    return RunInFrame(L"CClientHelper::ReadKey()",
+                      [&] { ReadHodTestBody(NarrowName(strPortNr), pDispUI, WindowFromLong(hParentWnd), piRes); });
 }
 
 STDMETHODIMP CClientHelper::GetPictureFromCam(LONG, BSTR* pstrRes)

@@ -142,6 +142,11 @@ std::wstring ComErrorDescription(const _com_error& error)
     return text;
 }
 
+std::string ComErrorText(const _com_error& error)
+{
+    return ToAnsi(ComErrorDescription(error));
+}
+
 HRESULT ReportComError(REFCLSID clsid, REFIID iid, const _com_error& error, const wchar_t* context)
 {
     std::wstring description = ComErrorDescription(error);

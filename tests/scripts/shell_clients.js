@@ -76,17 +76,11 @@ check(!r.ok && r.error.number === kNotImpl, "the other object still works after 
 // ---- every method whose body is not built yet ----
 var o = new ActiveXObject("TrelClientHelper.ClientHelper");
 var notBuilt = [
-    ["ReadKey()", "CClientHelper::ReadKey()", "ReadKey", function () { return o.ReadKey(); }],
-    ["ReadKey(port)", "CClientHelper::ReadKey()", "ReadKey", function () { return o.ReadKey("COM3"); }],
     ["SelectPicturePart", "CClientHelper::SelectPicturePart()", "SelectPicturePart",
         function () { return o.SelectPicturePart(0, "photo.jpg"); }],
     ["ReleasePicture", "CClientHelper::ReleasePicture()", "ReleasePicture", function () { return o.ReleasePicture(640, 80); }],
-    ["OpenPictureWith", "CClientHelper::OpenPictureWith()", "OpenPictureWith",
-        function () { return o.OpenPictureWith(0, "photo.jpg", "PHOTOED"); }],
-    ["PrintPicture", "CClientHelper::PrintPicture()", "PrintPicture", function () { return o.PrintPicture(0, "photo.jpg"); }],
     ["ReleasePicture2", "CClientHelper::ReleasePicture()", "ReleasePicture2",
         function () { return o.ReleasePicture2(640, 80, 1); }],
-    ["ReadHodTest()", "CClientHelper::ReadKey()", "ReadHodTest", function () { return o.ReadHodTest(); }],
     ["GetPictureFromCam", "CClientHelper::GetPictureFromCam()", "GetPictureFromCam",
         function () { return o.GetPictureFromCam(0); }],
     ["ScanPicture", "CClientHelper::ScanPicture()", "ScanPicture", function () { return o.ScanPicture(0, false); }],
@@ -105,6 +99,29 @@ for (var i = 0; i < notBuilt.length; i++) {
           name + ": the text after the context is one line naming the method: [" + shown(desc) + "]");
     var entries = logEntries();
     checkEqual(entries.count, before + 1, name + ": one log entry per failing call");
+    checkLogEntry(entries.last, desc, name);
+}
+
+// ---- built methods failing on what is not there (a port, a program): their own errors ----
+var failing = [
+    ["ReadKey(port)", "CClientHelper::ReadKey()", "CCOMFile::Open CreateFile()", function () { return o.ReadKey("COM98"); }],
+    ["ReadHodTest(port)", "CClientHelper::ReadKey()", "CCOMFile::Open CreateFile()",
+        function () { return o.ReadHodTest("COM98"); }],
+    ["OpenPictureWith", "CClientHelper::OpenPictureWith()", "Z:\\NO\\SUCH\\EDITOR.EXE",
+        function () { return o.OpenPictureWith(0, "photo.jpg", "Z:\\no\\such\\editor.exe"); }],
+    ["PrintPicture", "CClientHelper::PrintPicture()", "MSPAINT.EXE", function () { return o.PrintPicture(0, "photo.jpg"); }]
+];
+for (var i = 0; i < failing.length; i++) {
+    var name = failing[i][0], context = failing[i][1], before = logEntries().count;
+    r = attempt(failing[i][3]);
+    if (r.ok) { check(false, name + ": throws, got " + describe(r)); continue; }
+    check(r.error.number < 0 && hex32(r.error.number) !== hex32(kNotImpl), name + ": a failure of its own: " + describe(r));
+    var desc = String(r.error.description);
+    checkEqual(desc.substr(0, context.length + 2), context + kCrLf, name + ": description starts with the context and CR LF");
+    check(desc.indexOf(failing[i][2]) >= 0, name + ": the description names " + failing[i][2] + ": [" + shown(desc) + "]");
+    var entries = logEntries();
+    // The port object also logs its missing FTDI chip-ID library (an entry of its own) on this machine.
+    check(entries.count >= before + 1, name + ": the failing call is logged");
     checkLogEntry(entries.last, desc, name);
 }
 

@@ -20,8 +20,8 @@ r = o.OpenPictureWith(0, "", "")
 CheckEqual Err.Number, 0, "OpenPictureWith with an empty name"
 Err.Clear
 
-r = o.ReadHodTest()
-CheckEqual Hex(Err.Number), "80004001", "ReadHodTest without arguments reaches the method"
+r = o.ReadHodTest("COM98")
+CheckEqual Hex(Err.Number), "80070002", "ReadHodTest with only a port reaches the method (which finds no port)"
 CheckEqual Err.Source, "TrelClientHelper.ClientHelper.1", "error source is the ProgID"
 Check Left(Err.Description, Len("CClientHelper::ReadKey()" & nl)) = "CClientHelper::ReadKey()" & nl, _
       "ReadHodTest reports under the ReadKey context: " & Replace(Err.Description, nl, " | ")
@@ -31,8 +31,8 @@ r = o.ReleasePicture2(1, 2, 3)
 CheckEqual Left(Err.Description, 31), "CClientHelper::ReleasePicture()", "ReleasePicture2 reports under ReleasePicture"
 Err.Clear
 
-r = o.ReadKey("COM1")
-CheckEqual Hex(Err.Number), "80004001", "ReadKey with one of three optional arguments"
+r = o.ReadKey("COM98")
+CheckEqual Hex(Err.Number), "80070002", "ReadKey with one of three optional arguments"
 Err.Clear
 
 o.DestroyScanWindow

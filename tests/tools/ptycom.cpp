@@ -1,6 +1,8 @@
 // Serves the far end of a serial line for Wine tests: opens a pseudo-terminal, links its slave side
 // where Wine looks for a COM port ($WINEPREFIX/dosdevices/comN) and plays a device on the master side.
-//   ptycom LINK echo              every byte that arrives is sent back
+//   ptycom LINK MODEL [OPTIONS]   a device model answers what arrives (support/DeviceModel.h):
+//                                 echo [swap=AA:55] [presence=E0] [report], silent, noise SEED
+//                                 and the key readers asciikey, onewire, packetkey (support/KeyReaderModels.h)
 //   ptycom LINK exec CMD [ARGS]   CMD runs with the master side as its standard input and output
 // It prints "ready" once the link exists and ends on SIGTERM/SIGINT, removing the link.
 #include <cerrno>
@@ -14,6 +16,9 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
+
+#include "support/DeviceModel.h"
 
 static volatile sig_atomic_t g_stop = 0;
 static void OnSignal(int) { g_stop = 1; }
@@ -36,11 +41,20 @@ static void ClearLeftoverParity(const char* slavePath)
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s LINK echo | LINK exec CMD [ARGS...]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s LINK MODEL [OPTIONS...] | LINK exec CMD [ARGS...]\n", argv[0]);
         return 2;
     }
     const std::string link = argv[1];
     const std::string mode = argv[2];
+    std::unique_ptr<CDeviceModel> model;
+    if (mode != "exec") {
+        std::string error;
+        model = MakeDeviceModel(std::vector<std::string>(argv + 2, argv + argc), error);
+        if (!model) {
+            std::fprintf(stderr, "%s: %s\n", argv[0], error.c_str());
+            return 2;
+        }
+    }
     int master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
         std::perror("posix_openpt");
@@ -93,8 +107,12 @@ int main(int argc, char** argv)
                 usleep(20000);  // no reader on the slave side yet
                 continue;
             }
+            LineSettings line = LineSettingsOfTty(slave);
             ClearLeftoverParity(slave);
-            if (write(master, buf, static_cast<size_t>(got)) < 0 && errno != EAGAIN)
+            std::vector<uint8_t> answer;
+            for (ssize_t i = 0; i < got; ++i)
+                model->OnByte(static_cast<uint8_t>(buf[i]), line, answer);
+            if (!answer.empty() && write(master, answer.data(), answer.size()) < 0 && errno != EAGAIN)
                 break;
         }
     }
