@@ -76,7 +76,7 @@ foreach(standin ftd2xx FTChipID)
 endforeach()
 
 # The transport, exchange log and port discovery against device models on four ptys.
-add_executable(serial_ports tests/wine/serial_ports.cpp ${TREL_RC})
+add_executable(serial_ports tests/wine/serial_ports.cpp tests/wine/unit_main.cpp ${TREL_RC})
 target_link_libraries(serial_ports PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
 add_dependencies(serial_ports ftd2xx FTChipID)
 set(TREL_PTY ${CMAKE_SOURCE_DIR}/scripts/pty-com.sh)
@@ -94,14 +94,14 @@ foreach(standin trel_photoed mspaint)
 endforeach()
 
 # The Hod-Test protocol through the system's comm API against Hod-Test models on two ptys.
-add_executable(serial_hodtest tests/wine/serial_hodtest.cpp ${TREL_RC})
+add_executable(serial_hodtest tests/wine/serial_hodtest.cpp tests/wine/unit_main.cpp ${TREL_RC})
 target_link_libraries(serial_hodtest PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
 trel_wine_command(wine.serial_hodtest
   ${TREL_PTY} 21 hodtest number=173 mem=0006:1085 -- ${TREL_PTY} 22 hodtest presence=21 badcheck --
   ${TREL_WINE_RUN} $<TARGET_FILE:serial_hodtest>)
 
 # The read dialogs and loops against device models on ptys, as NT 4 (fixed port names).
-add_executable(serial_readdialogs tests/wine/serial_readdialogs.cpp ${TREL_RC})
+add_executable(serial_readdialogs tests/wine/serial_readdialogs.cpp tests/wine/unit_main.cpp ${TREL_RC})
 target_link_libraries(serial_readdialogs PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
 trel_wine_command(wine.serial_readdialogs
   ${TREL_PTY} 14 asciikey number=00C0FFEE -- ${TREL_PTY} 15 hodtest number=42 -- ${TREL_PTY} 16 echo --
@@ -135,14 +135,14 @@ trel_wine_command(wine.serial_keyreader_nolib
 
 # The port lists with the port-host stand-in running, as NT 4 with a silent line on COM9 and one
 # converter from the FTDI stand-ins.
-add_executable(serial_portlisting tests/wine/serial_portlisting.cpp ${TREL_RC})
+add_executable(serial_portlisting tests/wine/serial_portlisting.cpp tests/wine/unit_main.cpp ${TREL_RC})
 target_link_libraries(serial_portlisting PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
 add_dependencies(serial_portlisting porthost_standin ftd2xx FTChipID)
 trel_wine_command(wine.serial_portlisting env TREL_FTDI_DEVICES=4660:77:COM9
   ${TREL_PTY} 9 silent -- ${CMAKE_SOURCE_DIR}/scripts/wine-nt4.sh $<TARGET_FILE:serial_portlisting>)
 
 # ReadHodTest's and ReadKey's loops over the scripted line, with the port-host stand-in.
-add_executable(serial_readloops tests/wine/serial_readloops.cpp tests/support/ScriptedLine.cpp
+add_executable(serial_readloops tests/wine/serial_readloops.cpp tests/wine/unit_main.cpp tests/support/ScriptedLine.cpp
                tests/support/HodTestModel.cpp ${TREL_RC})
 target_include_directories(serial_readloops PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(serial_readloops PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})

@@ -87,13 +87,3 @@ TEST(SerialHodTest, WrongAnswersReadAsNothing)
     // The port is still usable afterwards.
     EXPECT_FALSE(hodTest.ReadHeader(&header));
 }
-
-int main(int argc, char** argv)
-{
-    AfxSetResourceHandle(GetModuleHandleW(nullptr));
-    CoInitialize(nullptr);
-    testing::InitGoogleTest(&argc, argv);
-    int rc = RUN_ALL_TESTS();
-    CoUninitialize();
-    return rc;
-}

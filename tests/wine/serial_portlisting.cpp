@@ -102,13 +102,3 @@ TEST(PortListing, ObjectWithoutTheHostInterfaceFailsTheListing)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    AfxSetResourceHandle(GetModuleHandleW(nullptr));
-    CoInitialize(nullptr);
-    testing::InitGoogleTest(&argc, argv);
-    int rc = RUN_ALL_TESTS();
-    CoUninitialize();
-    return rc;
-}

@@ -292,13 +292,3 @@ TEST(SerialPorts, OddNamesGiveClearErrors)
         EXPECT_TRUE(EndsWith(ComErrorText(e), "CCOMFile::Open CreateFile()")) << ComErrorText(e);
     }
 }
-
-int main(int argc, char** argv)
-{
-    AfxSetResourceHandle(GetModuleHandleW(nullptr));
-    CoInitialize(nullptr);
-    testing::InitGoogleTest(&argc, argv);
-    int rc = RUN_ALL_TESTS();
-    CoUninitialize();
-    return rc;
-}

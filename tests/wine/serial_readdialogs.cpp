@@ -14,6 +14,7 @@
 #include "framework/Module.h"
 #include "ports/Settings.h"
 #include "reading/ReadHodTestDlg.h"
+#include "progress_recorder.h"
 #include "reading/ReaderProgress.h"
 #include "resources/resource.h"
 #include "screenshot.h"
@@ -27,48 +28,6 @@ std::wstring ComboItem(HWND box, int i)
     return text;
 }
 
-
-// The caller's progress object, recording the calls it gets.
-class CProgress : public IReaderProgress
-{
-public:
-    std::vector<std::wstring> calls;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override
-    {
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IReaderProgress) {
-            *ppv = static_cast<IReaderProgress*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE ShowStart(BSTR text, LONG value) override
-    {
-        calls.push_back(L"start " + std::wstring(text ? text : L"") + L" " + std::to_wstring(value));
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE ShowEnd(BSTR text) override
-    {
-        calls.push_back(L"end " + std::wstring(text ? text : L""));
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE QueryContinue(BSTR, LONG, VARIANT_BOOL* pContinue) override
-    {
-        calls.push_back(L"continue");
-        *pContinue = VARIANT_TRUE;
-        return S_OK;
-    }
-};
 
 // Runs body on this thread while inspect works on the dialog (caption "Чтение ключа") from another.
 bool WithDialog(const std::function<void()>& body, const std::function<void(HWND)>& inspect)
@@ -243,7 +202,7 @@ TEST(ReadKeyLoop, ReadsTheKeyAndTellsTheProgressObject)
     EXPECT_EQ(result, LONG(0x00C0FFEE));
     ASSERT_EQ(progress.calls.size(), 3u);
     EXPECT_EQ(progress.calls[0], L"start Приложите ключ к считывателю 100");
-    EXPECT_EQ(progress.calls[1], L"continue") << "asked after the attempt that read the key, too";
+    EXPECT_EQ(progress.calls[1], L"continue [] 0") << "asked after the attempt that read the key, too";
     EXPECT_EQ(progress.calls[2], L"end Ключ успешно прочитан");
 }
 
@@ -259,13 +218,3 @@ TEST(ReadHodTestLoop, TellsTheProgressObject)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    AfxSetResourceHandle(GetModuleHandleW(nullptr));
-    CoInitialize(nullptr);
-    testing::InitGoogleTest(&argc, argv);
-    int rc = RUN_ALL_TESTS();
-    CoUninitialize();
-    return rc;
-}

@@ -17,6 +17,7 @@
 #include "reading/CardReader.h"
 #include "reading/ReadHodTestDlg.h"
 #include "reading/ReadKeyDlg.h"
+#include "progress_recorder.h"
 #include "reading/ReaderProgress.h"
 #include "support/HodTestModel.h"
 #include "support/ScriptedLine.h"
@@ -29,61 +30,6 @@ using porthost_client::StandIn;
 using Lines = std::vector<std::wstring>;
 
 const char kPort[] = "\\\\.\\COM5";
-
-// The caller's progress object: records its calls; QueryContinue answers FALSE on its n-th call
-// and runs a hook first (to change the line between attempts).
-class CProgress : public IReaderProgress
-{
-public:
-    Lines calls;
-    int stopAt = 1000;
-    std::function<void(int)> beforeAnswer;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override
-    {
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IReaderProgress) {
-            *ppv = static_cast<IReaderProgress*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE ShowStart(BSTR text, LONG value) override
-    {
-        calls.push_back(L"start " + Text(text) + L" " + std::to_wstring(value));
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE ShowEnd(BSTR text) override
-    {
-        calls.push_back(L"end " + Text(text));
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE QueryContinue(BSTR text, LONG value, VARIANT_BOOL* pContinue) override
-    {
-        calls.push_back(L"continue [" + Text(text) + L"] " + std::to_wstring(value));
-        ++m_asked;
-        if (beforeAnswer)
-            beforeAnswer(m_asked);
-        *pContinue = m_asked < stopAt ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    }
-
-    ULONG refs = 1;
-
-private:
-    static std::wstring Text(BSTR b) { return b ? std::wstring(b, SysStringLen(b)) : std::wstring(); }
-    int m_asked = 0;
-};
 
 // The expected calls: the start text, n continues, the end text.
 Lines Expected(const std::wstring& start, int continues, const std::wstring& end)
@@ -310,13 +256,3 @@ TEST_F(ReadLoop, KeyOnAPortHeldElsewhereWithoutAHostReadsNothing)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    AfxSetResourceHandle(GetModuleHandleW(nullptr));
-    CoInitialize(nullptr);
-    testing::InitGoogleTest(&argc, argv);
-    int rc = RUN_ALL_TESTS();
-    CoUninitialize();
-    return rc;
-}

@@ -12,6 +12,7 @@
 
 #include "ports/Settings.h"
 #include "reading/ReadKeyDlg.h"
+#include "progress_recorder.h"
 #include "reading/ReaderProgress.h"
 #include "resources/resource.h"
 #include "screenshot.h"
@@ -168,51 +169,6 @@ TEST_F(ReadKeyDialog, EndsByItselfAfterFortyAttempts)
     EXPECT_LT(took, 30000u);
 }
 
-// The caller's progress object, recording the calls it gets.
-class CProgress : public IReaderProgress
-{
-public:
-    std::vector<std::wstring> calls;
-    int continueFor = 1000;  // QueryContinue answers FALSE after this many calls
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override
-    {
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IReaderProgress) {
-            *ppv = static_cast<IReaderProgress*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() override { return --m_refs; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE ShowStart(BSTR text, LONG value) override
-    {
-        calls.push_back(L"start " + std::wstring(text ? text : L"") + L" " + std::to_wstring(value));
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE ShowEnd(BSTR text) override
-    {
-        calls.push_back(L"end " + std::wstring(text ? text : L""));
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE QueryContinue(BSTR text, LONG value, VARIANT_BOOL* pContinue) override
-    {
-        calls.push_back(L"continue [" + std::wstring(text ? text : L"") + L"] " + std::to_wstring(value));
-        *pContinue = --continueFor > 0 ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    }
-    ULONG m_refs = 1;
-};
-
 TEST(ReadKeyLoop, PortErrorEndsTheLoopWithTheErrorText)
 {
     CProgress progress;
@@ -229,7 +185,7 @@ TEST(ReadKeyLoop, PortErrorEndsTheLoopWithTheErrorText)
     ASSERT_EQ(progress.calls.size(), 2u);
     EXPECT_EQ(progress.calls[0], L"start Приложите ключ к считывателю 100");
     EXPECT_EQ(progress.calls[1], L"end Ошибка при считывании ключа");
-    EXPECT_EQ(progress.m_refs, 1u) << "the progress object is released";
+    EXPECT_EQ(progress.refs, 1u) << "the progress object is released";
 }
 
 TEST(ReadKeyLoop, AValueOnEntryEndsTheLoopAtOnce)
@@ -251,7 +207,7 @@ namespace {
 TEST(ReadKeyLoop, ProgressObjectStopsTheLoop)
 {
     CProgress progress;
-    progress.continueFor = 3;
+    progress.stopAt = 3;
     LONG result = 0;
     HRESULT hr = S_OK;
     try {
