@@ -12,18 +12,12 @@
 #include "ports/ExchangeLog.h"
 #include "ports/PortDiscovery.h"
 #include "shell/ErrorReport.h"
+#include "fuzz_line.h"
 #include "support/ScriptedLine.h"
 
 namespace {
 
 const char kPort[] = "\\\\.\\COM1";
-std::string g_logBase;
-
-void RemoveLogs()
-{
-    std::error_code ec;
-    std::filesystem::remove_all(g_logBase, ec);
-}
 
 template <typename F>
 void Guarded(F f)
@@ -40,12 +34,7 @@ void Guarded(F f)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    char pattern[] = "/tmp/trel-fuzz-comfile-XXXXXX";
-    if (mkdtemp(pattern) == nullptr)
-        std::abort();
-    g_logBase = pattern;
-    SetExchangeLogBaseDir(g_logBase);
-    std::atexit(RemoveLogs);
+    fuzzline::Setup("comfile", false);
     return 0;
 }
 

@@ -16,25 +16,12 @@
 #include "ports/COMFile.h"
 #include "ports/ExchangeLog.h"
 #include "shell/ErrorReport.h"
+#include "fuzz_line.h"
 #include "support/ScriptedLine.h"
 
 namespace {
 
 const char kPort[] = "\\\\.\\COM1";
-std::string g_logBase;
-
-void RemoveLogs()
-{
-    std::error_code ec;
-    std::filesystem::remove_all(g_logBase, ec);
-}
-
-class CNoWaits : public CDeviceWaits
-{
-public:
-    void WaitMicroseconds(DWORD) override {}
-    void SleepMilliseconds(DWORD) override {}
-};
 
 class CFuzzDevice : public CDeviceModel
 {
@@ -77,14 +64,7 @@ void Guarded(F f)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    char pattern[] = "/tmp/trel-fuzz-hodtest-XXXXXX";
-    if (mkdtemp(pattern) == nullptr)
-        std::abort();
-    g_logBase = pattern;
-    SetExchangeLogBaseDir(g_logBase);
-    std::atexit(RemoveLogs);
-    static CNoWaits waits;
-    UseDeviceWaits(&waits);
+    fuzzline::Setup("hodtest", true);
     return 0;
 }
 

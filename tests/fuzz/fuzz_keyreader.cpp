@@ -19,25 +19,12 @@
 #include "ports/ExchangeLog.h"
 #include "reading/KeyReader.h"
 #include "shell/ErrorReport.h"
+#include "fuzz_line.h"
 #include "support/ScriptedLine.h"
 
 namespace {
 
 const char kPort[] = "\\\\.\\COM1";
-std::string g_logBase;
-
-void RemoveLogs()
-{
-    std::error_code ec;
-    std::filesystem::remove_all(g_logBase, ec);
-}
-
-class CNoWaits : public CDeviceWaits
-{
-public:
-    void WaitMicroseconds(DWORD) override {}
-    void SleepMilliseconds(DWORD) override {}
-};
 
 class CFuzzDevice : public CDeviceModel
 {
@@ -88,14 +75,7 @@ int Hex(uint8_t c)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    char pattern[] = "/tmp/trel-fuzz-keyreader-XXXXXX";
-    if (mkdtemp(pattern) == nullptr)
-        std::abort();
-    g_logBase = pattern;
-    SetExchangeLogBaseDir(g_logBase);
-    std::atexit(RemoveLogs);
-    static CNoWaits waits;
-    UseDeviceWaits(&waits);
+    fuzzline::Setup("keyreader", true);
     return 0;
 }
 
