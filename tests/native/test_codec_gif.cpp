@@ -160,7 +160,7 @@ TEST(GifRead, ImageIndexSelectsFramesWithTheirOwnSizeAndTable)
 // interlaced image with a transparent colour, an image offset on the screen.
 TEST(GifRead, GifbuildExtensionsAndLocalTables)
 {
-    const char* spec =
+    const char* gifScript =
         "screen width 12\nscreen height 9\nscreen colors 4\nscreen background 1\nscreen map\n"
         "rgb 010 020 030 is a\nrgb 200 100 050 is b\nrgb 000 255 000 is c\nrgb 255 255 255 is d\nend\n"
         "netscape loop 0\n\nimage\ncomment\nhello world\nsecond line\nend\n"
@@ -171,9 +171,9 @@ TEST(GifRead, GifbuildExtensionsAndLocalTables)
         "image\nimage map\nrgb 001 002 003 is 0\nrgb 004 005 006 is 1\nrgb 007 008 009 is 2\nrgb 010 011 012 is 3\n"
         "rgb 013 014 015 is 4\nrgb 016 017 018 is 5\nrgb 019 020 021 is 6\nrgb 022 023 024 is 7\nend\n"
         "image bits 4 by 2\n0123\n4567\n";
-    peer::WriteFileBytes(peer::Path("spec.txt"), std::vector<unsigned char>(spec, spec + strlen(spec)));
+    peer::WriteFileBytes(peer::Path("gifbuild.txt"), std::vector<unsigned char>(gifScript, gifScript + strlen(gifScript)));
     std::string gif = peer::Path("built.gif");
-    ASSERT_TRUE(peer::Run("(gifbuild " + peer::Path("spec.txt") + " > " + gif + ")"));
+    ASSERT_TRUE(peer::Run("(gifbuild " + peer::Path("gifbuild.txt") + " > " + gif + ")"));
     std::string text = GifText(gif);
     ASSERT_NE(text.find("Image is Interlaced"), std::string::npos);
     ASSERT_NE(text.find("plaintext"), std::string::npos);

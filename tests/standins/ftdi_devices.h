@@ -31,11 +31,11 @@ inline std::vector<StandinConverter> StandinConverters()
     DWORD n = GetEnvironmentVariableA("TREL_FTDI_DEVICES", buf, sizeof(buf));
     if (n == 0 || n >= sizeof(buf))
         return list;
-    std::string spec(buf, n);
+    std::string setting(buf, n);
     size_t start = 0;
-    while (start <= spec.size()) {
-        size_t end = spec.find(';', start);
-        std::string entry = spec.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    while (start <= setting.size()) {
+        size_t end = setting.find(';', start);
+        std::string entry = setting.substr(start, end == std::string::npos ? std::string::npos : end - start);
         size_t a = entry.find(':'), b = entry.find(':', a == std::string::npos ? a : a + 1);
         StandinConverter c;
         if (a != std::string::npos && b != std::string::npos && ParseUnsigned(entry.substr(0, a), c.chipId) &&

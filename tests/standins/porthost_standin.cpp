@@ -375,12 +375,12 @@ bool ParseArguments(int argc, wchar_t** argv)
         } else if (a == L"--value") {
             g_config.value = std::wcstol(argv[++i], nullptr, 0);
         } else if (a == L"--fail") {
-            std::wstring spec = argv[++i];
-            size_t eq = spec.find(L'=');
+            std::wstring setting = argv[++i];
+            size_t eq = setting.find(L'=');
             if (eq == std::wstring::npos)
                 return false;
-            g_config.failures[spec.substr(0, eq)] =
-                static_cast<HRESULT>(std::wcstoul(spec.c_str() + eq + 1, nullptr, 0));
+            g_config.failures[setting.substr(0, eq)] =
+                static_cast<HRESULT>(std::wcstoul(setting.c_str() + eq + 1, nullptr, 0));
         } else if (a == L"--record") {
             g_config.recordFile = argv[++i];
         } else if (a == L"--ready") {
