@@ -105,6 +105,7 @@ add_executable(serial_readdialogs tests/wine/serial_readdialogs.cpp tests/wine/u
 target_link_libraries(serial_readdialogs PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
 trel_wine_command(wine.serial_readdialogs
   ${TREL_PTY} 14 asciikey number=00C0FFEE -- ${TREL_PTY} 15 hodtest number=42 -- ${TREL_PTY} 16 echo --
+  ${TREL_PTY} 17 asciikey number=00C0FFEE --
   ${CMAKE_SOURCE_DIR}/scripts/wine-nt4.sh $<TARGET_FILE:serial_readdialogs>)
 trel_wine_command(wine.serial_read_script
   ${TREL_PTY} 12 onewire key=89ABCDEF -- ${TREL_PTY} 13 packetkey number=DEADBEEF --

@@ -14,7 +14,7 @@ INT_PTR CDialog::DoModal()
 {
     // The parent (or the window the caller is using) is disabled for the dialog's life, as the
     // framework's modal loop does.
-    HWND hOwner = m_hParent;
+    HWND hOwner = m_hParent != nullptr ? GetAncestor(m_hParent, GA_ROOT) : nullptr;
     const bool enableOwner = hOwner != nullptr && IsWindowEnabled(hOwner);
     HWND hWnd = CreateDialogParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(m_templateId), hOwner, DialogProc,
                                    reinterpret_cast<LPARAM>(this));
@@ -101,6 +101,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
         return FALSE;
     if (message == WM_NCDESTROY) {
         self->m_hWnd = nullptr;
+        self->m_modalRunning = false;  // destroyed from outside: the modal loop ends too
         SetWindowLongPtrW(hWnd, DWLP_USER, 0);
         return FALSE;
     }

@@ -18,6 +18,8 @@ public:
     virtual BOOL DestroyWindow();
 
     HWND GetSafeHwnd() const { return m_hWnd; }
+    // The modal loop runs and the dialog has not been ended.
+    bool IsRunning() const { return m_modalRunning && m_hWnd != nullptr; }
     HWND GetDlgItem(int id) const { return m_hWnd ? ::GetDlgItem(m_hWnd, id) : nullptr; }
 
 protected:

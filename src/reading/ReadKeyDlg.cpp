@@ -192,6 +192,10 @@ void CTrelReadKeyDlg::PumpMessages()
 {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));  // for the loop that owns the thread
+            break;
+        }
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
@@ -247,6 +251,10 @@ void CTrelReadKeyDlg::PollOnce(const std::function<void()>& attempt, UINT errorT
     HWND hStatus = GetDlgItem(IDC_STATUS);
     InvalidateRect(hStatus, nullptr, TRUE);
     PumpMessages();
+    if (!IsRunning()) {  // cancelled while the status line was repainted
+        m_busy = FALSE;
+        return;
+    }
     try {
         attempt();
     } catch (const _com_error& e) {
@@ -277,7 +285,14 @@ void CTrelReadKeyDlg::PollOnce(const std::function<void()>& attempt, UINT errorT
 void CTrelReadKeyDlg::ForgetPort()
 {
     SendDlgItemMessageW(m_hWnd, IDC_COM_PORTS, CB_SETCURSEL, 0, 0);
+    SendDlgItemMessageW(m_hWnd, IDC_USB_PORTS, CB_SETCURSEL, 0, 0);  // so the same converter can be picked again
     m_portItem.clear();
+    try {
+        ClosePort();  // an abandoned port must not stay locked while the dialog runs
+    } catch (CException* e) {
+        e->Delete();
+    } catch (...) {
+    }
 }
 
 void CTrelReadKeyDlg::SelectComMode()
@@ -302,14 +317,20 @@ void CTrelReadKeyDlg::ApplyComChoice()
     const LRESULT selection = SendMessageW(hBox, CB_GETCURSEL, 0, 0);
     const LRESULT data = selection >= 0 ? SendMessageW(hBox, CB_GETITEMDATA, WPARAM(selection), 0) : -1;
     if (selection < 0 || data == -1 || data < 0 || size_t(data) >= m_comPorts.size()) {
-        if (m_editTimerRunning) {
+        // Typed text counts only while nothing is picked from the list: "<НЕ ВЫБРАН>" picked means none.
+        if (m_editTimerRunning && selection < 0) {
             wchar_t typed[256] = {};
             GetWindowTextW(hBox, typed, 256);
-            m_portItem = ToAnsi(typed);
-            if (!m_portItem.empty())
-                CharUpperBuffA(&m_portItem[0], DWORD(m_portItem.size()));
-            if (StartsWith(m_portItem, "COM"))
+            std::string item = ToAnsi(typed);
+            if (!item.empty())
+                CharUpperBuffA(&item[0], DWORD(item.size()));
+            if (StartsWith(item, "COM")) {
+                // A port still open for the previous choice would otherwise go on being read.
+                if (GetPortPath(item) != GetPortPath(m_portItem))
+                    ClosePort();
+                m_portItem = item;
                 return;
+            }
         }
         ClosePort();
         m_portItem.clear();
@@ -357,7 +378,9 @@ void CTrelReadKeyDlg::TryReadKey()
         const HRESULT hr = e.Error();
         if (hr != E_ACCESSDENIED && hr != HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) && hr != E_FAIL)
             throw;
-        // The port is held by another process: the port host may read it for us.
+        // The port is held by another process: the port host may read it for us, and must be able
+        // to open it (a failed echo test leaves our handle open).
+        ClosePort();
         long value = 0;
         if (ReadKeyThroughHost(m_portItem, value) && m_pResult != nullptr)
             *m_pResult = value;
@@ -391,6 +414,7 @@ void CTrelReadKeyDlg::OpenChosenPort()
 {
     if (m_portOpen)
         return;
+    m_portFile.Close();  // a handle left by a failed open goes under the name it was opened with
     m_portFile.SetPortName(PortNameFromItem(m_portItem, m_portFile.GetPortName()));
     m_portFile.Open();
     m_portOpen = TRUE;

@@ -122,7 +122,7 @@ TEST(ReadHodTestLoop, NoDeviceEndsAfterTheDialogsAttempts)
 
 namespace {
 
-// COM14 carries an ASCII-line key reader with the key 00C0FFEE. The stored port is preselected
+// COM14 and COM17 carry ASCII-line key readers with the key 00C0FFEE. The stored port is preselected
 // (the fixed names list every port, busy or not) and read at the first tick.
 TEST(ReadKeyDialog, ReadsTheKeyOnTheStoredPort)
 {
@@ -170,11 +170,17 @@ TEST(ReadKeyDialog, TypedPortIsAppliedTwoSecondsLaterAndRead)
     std::wstring lastStatus;
     WithDialog([&] { ReadKeyBody("", nullptr, nullptr, &result); },
                [&](HWND dialog) {
+                   // Typed into the box's edit field. COM17 is beyond the fixed names, so no list
+                   // entry matches it.
                    HWND box = GetDlgItem(dialog, IDC_COM_PORTS);
-                   SetWindowTextW(box, L"com14");
+                   HWND edit = FindWindowExW(box, nullptr, L"Edit", nullptr);
+                   ASSERT_NE(edit, nullptr);
+                   SendMessageW(edit, EM_SETSEL, 0, -1);
+                   for (wchar_t c : std::wstring(L"com17"))
+                       SendMessageW(edit, WM_CHAR, c, 1);
                    typedAt = GetTickCount();
-                   SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_COM_PORTS, CBN_EDITCHANGE),
-                                reinterpret_cast<LPARAM>(box));
+                   const LRESULT selection = SendMessageW(box, CB_GETCURSEL, 0, 0);
+                   EXPECT_EQ(selection, CB_ERR) << "typing leaves no list entry picked";
                    // Watch the status line until the dialog is gone.
                    for (int i = 0; i < 600 && IsWindow(dialog); ++i) {
                        wchar_t text[256] = {};
@@ -191,7 +197,7 @@ TEST(ReadKeyDialog, TypedPortIsAppliedTwoSecondsLaterAndRead)
     EXPECT_GE(endedAt - typedAt, 2000u) << "applied only after the typing pause";
     EXPECT_LT(endedAt - typedAt, 6000u) << "the first attempt on the typed port reads the key";
     EXPECT_TRUE(lastStatus == L"Приложите ключ к считывателю" || lastStatus == L"Ключ успешно прочитан");
-    EXPECT_EQ(ReadSettingString("KeyPort", kSettingsSubkey), "COM14") << "the typed name, upper-cased";
+    EXPECT_EQ(ReadSettingString("KeyPort", kSettingsSubkey), "COM17") << "the typed name, upper-cased";
 }
 
 TEST(ReadKeyLoop, ReadsTheKeyAndTellsTheProgressObject)
