@@ -176,11 +176,7 @@ int ReadHeader(const char*, int fd, ImageHeader* header, const char*)
 
 int CheckState(const ImageHeader* header, const GemState* s)
 {
-    if (s->tag != kStateTag)
-        return CODEC_ERR_ARGUMENT;
-    if (header->width != s->width || header->height != s->height || header->bpp != s->bpp)
-        return CODEC_ERR_SIZE;
-    return CODEC_OK;
+    return codec_check_state(header, s, kStateTag);
 }
 
 int ReadPalette(int fd, ImageHeader* header, PaletteEntry* palette)

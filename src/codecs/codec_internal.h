@@ -151,6 +151,18 @@ bool codec_allocate(std::vector<T>& v, size_t n)
     return true;
 }
 
+// The palette and data readers work only on the header their own header reader filled in: the
+// state it left (tag, width, height, bpp) must still match the caller's header.
+template <class State>
+int codec_check_state(const ImageHeader* header, const State* s, uint32_t tag)
+{
+    if (s->tag != tag)
+        return CODEC_ERR_ARGUMENT;
+    if (header->width != s->width || header->height != s->height || header->bpp != s->bpp)
+        return CODEC_ERR_SIZE;
+    return CODEC_OK;
+}
+
 inline unsigned codec_be16(const unsigned char* p)
 {
     return (unsigned(p[0]) << 8) | p[1];

@@ -161,11 +161,7 @@ int ReadHeader(const char*, int fd, ImageHeader* header, const char* options)
 // The palette and data readers work only on the header their header reader filled in.
 int CheckState(const ImageHeader* header, const TgaState* s)
 {
-    if (s->tag != kStateTag)
-        return CODEC_ERR_ARGUMENT;
-    if (header->bpp != s->bpp || header->width != s->width || header->height != s->height)
-        return CODEC_ERR_SIZE;
-    return CODEC_OK;
+    return codec_check_state(header, s, kStateTag);
 }
 
 int ReadPalette(int fd, ImageHeader* header, PaletteEntry* palette)

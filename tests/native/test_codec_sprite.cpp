@@ -7,7 +7,7 @@ namespace {
 
 constexpr int kSprite = 12;
 
-struct Spec {
+struct SpriteLayout {
     uint32_t mode = 12;
     uint32_t words = 1, rows = 1, first = 0, last = 31;
     std::vector<uint32_t> palette;  // 0xRRGGBB
@@ -26,10 +26,10 @@ uint32_t Get32(const std::vector<unsigned char>& f, size_t at)
 }
 
 // A sprite file laid out as the format describes: area header without its size word, then sprites.
-std::vector<unsigned char> SpriteFile(const std::vector<Spec>& sprites)
+std::vector<unsigned char> SpriteFile(const std::vector<SpriteLayout>& sprites)
 {
     std::vector<unsigned char> body;
-    for (const Spec& s : sprites) {
+    for (const SpriteLayout& s : sprites) {
         const uint32_t image = s.imageOffset ? s.imageOffset : uint32_t(44 + 8 * s.palette.size());
         Put32(body, uint32_t(image + s.image.size()));
         const char name[12] = "sprite";
@@ -82,7 +82,7 @@ std::vector<unsigned char> WriteSprite(const peer::Picture& pic, const char* nam
 
 TEST(SpriteCodec, PixelsArePackedFromTheLowBits)
 {
-    Spec one;  // 1 bpp, 10 pixels: bit 0 is the leftmost pixel
+    SpriteLayout one;  // 1 bpp, 10 pixels: bit 0 is the leftmost pixel
     one.mode = 0;
     one.rows = 2;
     one.last = 9;
@@ -98,7 +98,7 @@ TEST(SpriteCodec, PixelsArePackedFromTheLowBits)
     }
     EXPECT_TRUE(Is(r1.pal[0], 0xFFFFFF) && Is(r1.pal[1], 0x000000));  // desktop colours
 
-    Spec four;  // 4 bpp with its own palette: the low nibble is the left pixel
+    SpriteLayout four;  // 4 bpp with its own palette: the low nibble is the left pixel
     four.image = {0x21, 0x43, 0x65, 0x87};
     for (uint32_t i = 0; i < 16; ++i)
         four.palette.push_back(0x010203 * i + 0x400000);
@@ -109,7 +109,7 @@ TEST(SpriteCodec, PixelsArePackedFromTheLowBits)
         EXPECT_EQ(r4.Pixel(x, 0), x + 1);
     EXPECT_TRUE(Is(r4.pal[5], 0x010203 * 5 + 0x400000));
 
-    Spec two;  // 2 bpp reads as 4 bits; 5 pixels
+    SpriteLayout two;  // 2 bpp reads as 4 bits; 5 pixels
     two.mode = 8;
     two.last = 9;
     two.image = {0xE4, 0x02, 0, 0};
@@ -124,7 +124,7 @@ TEST(SpriteCodec, PixelsArePackedFromTheLowBits)
 
 TEST(SpriteCodec, FirstBitSkipsLeftHandPixels)
 {
-    Spec eight;  // 8 bpp, first byte unused: 5 pixels
+    SpriteLayout eight;  // 8 bpp, first byte unused: 5 pixels
     eight.mode = 28;
     eight.words = 2;
     eight.first = 8;
@@ -136,7 +136,7 @@ TEST(SpriteCodec, FirstBitSkipsLeftHandPixels)
     for (int x = 0; x < 5; ++x)
         EXPECT_EQ(r8.Pixel(x, 0), x + 1);
 
-    Spec one;  // 1 bpp from bit 3: pixel 0 is bit 3
+    SpriteLayout one;  // 1 bpp from bit 3: pixel 0 is bit 3
     one.mode = 18;
     one.first = 3;
     one.last = 12;
@@ -150,7 +150,7 @@ TEST(SpriteCodec, FirstBitSkipsLeftHandPixels)
 
     eight.first = 4;
     EXPECT_EQ(Read(SpriteFile({eight})).rc, 1400);
-    Spec four;
+    SpriteLayout four;
     four.first = 2;
     four.image = {0, 0, 0, 0};
     EXPECT_EQ(Read(SpriteFile({four})).rc, 1400);
@@ -158,7 +158,7 @@ TEST(SpriteCodec, FirstBitSkipsLeftHandPixels)
 
 TEST(SpriteCodec, EightBitPalettes)
 {
-    Spec s;
+    SpriteLayout s;
     s.mode = 15;
     s.words = 64;
     for (int i = 0; i < 256; ++i)
@@ -174,7 +174,7 @@ TEST(SpriteCodec, EightBitPalettes)
 
     // 16 and 64 entries of the default colours expand to the default palette.
     for (int entries : {16, 64}) {
-        Spec p = s;
+        SpriteLayout p = s;
         for (int i = 0; i < entries; ++i) {
             const PaletteEntry& e = none.pal[size_t(i)];
             p.palette.push_back(uint32_t(e.red) << 16 | uint32_t(e.green) << 8 | e.blue);
@@ -186,13 +186,13 @@ TEST(SpriteCodec, EightBitPalettes)
                                                  uint32_t(none.pal[size_t(i)].green) << 8 | none.pal[size_t(i)].blue))
                 << entries << " " << i;
     }
-    Spec custom = s;
+    SpriteLayout custom = s;
     custom.palette.assign(16, 0x102030);
     Read r16(SpriteFile({custom}));
     ASSERT_EQ(r16.rc, 0);
     EXPECT_TRUE(Is(r16.pal[0x95], 0x982030 | 0x000088));  // +top red (0x10), +top blue (0x80)
 
-    Spec full = s;
+    SpriteLayout full = s;
     for (uint32_t i = 0; i < 256; ++i)
         full.palette.push_back(i * 0x010101 ^ 0x00FF00);
     Read r256(SpriteFile({full}));
@@ -200,14 +200,14 @@ TEST(SpriteCodec, EightBitPalettes)
     EXPECT_TRUE(Is(r256.pal[200], 200 * 0x010101 ^ 0x00FF00));
     EXPECT_EQ(r256.Pixel(200, 0), 200);
 
-    Spec odd = s;
+    SpriteLayout odd = s;
     odd.palette.assign(20, 0);
     EXPECT_EQ(Read(SpriteFile({odd})).rc, 1403);
 }
 
 TEST(SpriteCodec, ModesIndexAndCorruptFiles)
 {
-    Spec s;
+    SpriteLayout s;
     s.image = {0x10, 0, 0, 0};
     s.mode = 3u << 27 | 90u << 14 | 90u << 1 | 1;  // mode word: 4 bpp
     Read newStyle(SpriteFile({s}));
@@ -215,9 +215,9 @@ TEST(SpriteCodec, ModesIndexAndCorruptFiles)
     EXPECT_EQ(newStyle.h.bpp, 4);
     EXPECT_EQ(newStyle.h.width, 8);
     for (uint32_t mode : {5u << 27 | 90u << 14 | 90u << 1 | 1, 54u, 300u})
-        EXPECT_EQ([&] { Spec m = s; m.mode = mode; return Read(SpriteFile({m})).rc; }(), 1401) << mode;
+        EXPECT_EQ([&] { SpriteLayout m = s; m.mode = mode; return Read(SpriteFile({m})).rc; }(), 1401) << mode;
 
-    Spec second = s;
+    SpriteLayout second = s;
     second.mode = 13;
     second.words = 2;
     second.rows = 3;
@@ -241,10 +241,10 @@ TEST(SpriteCodec, ModesIndexAndCorruptFiles)
     EXPECT_EQ(Read(bad, "index=1").rc, 7);
     EXPECT_EQ(Read(std::vector<unsigned char>(two.begin(), two.end() - 1), "index=1").rc, 7);
     EXPECT_EQ(Read(std::vector<unsigned char>(two.begin(), two.begin() + 30)).rc, 7);
-    Spec wide = s;
+    SpriteLayout wide = s;
     wide.words = 0x40000;  // over 65535 pixels
     EXPECT_EQ(Read(SpriteFile({wide})).rc, 6);
-    Spec early = s;
+    SpriteLayout early = s;
     early.imageOffset = 40;  // image inside the sprite header
     EXPECT_EQ(Read(SpriteFile({early})).rc, 7);
 }
