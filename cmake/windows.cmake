@@ -45,7 +45,8 @@ add_library(trelshell STATIC
   src/framework/AfxException.cpp
   src/framework/Module.cpp
   src/framework/Dialog.cpp
-  src/shell/ErrorReport.cpp
+  src/framework/ErrorReport.cpp
+  src/framework/Undo.cpp
   src/shell/CallFrame.cpp
   src/shell/ClientHelper.cpp
   src/shell/Registrar.cpp

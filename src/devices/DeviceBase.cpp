@@ -6,8 +6,8 @@
 #include "framework/AfxException.h"
 #include "ports/COMFile.h"
 #include "ports/ExchangeLog.h"
-#include "shell/ErrorReport.h"
-#include "shell/ErrorText.h"
+#include "framework/ErrorReport.h"
+#include "framework/ErrorText.h"
 
 namespace {
 

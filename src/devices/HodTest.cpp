@@ -4,7 +4,7 @@
 
 #include "devices/DeviceWaits.h"
 #include "ports/COMFile.h"
-#include "shell/ErrorReport.h"
+#include "framework/ErrorReport.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include "picture/PixelOps.h"
 #include "picture/WorkFolder.h"
 #include "resources/resource.h"
-#include "shell/CallFrame.h"
-#include "shell/ErrorReport.h"
-#include "shell/ErrorText.h"
+#include "framework/Undo.h"
+#include "framework/ErrorReport.h"
+#include "framework/ErrorText.h"
 
 BSTR EncodeFileBody(const std::string& fileName)
 {

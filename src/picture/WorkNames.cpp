@@ -1,7 +1,7 @@
 #include "picture/WorkNames.h"
 
 #include <cstring>
-#include "shell/ErrorText.h"
+#include "framework/ErrorText.h"
 
 std::string FileNamePart(const std::string& fileName)
 {

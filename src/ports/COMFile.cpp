@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "ports/ExchangeLog.h"
-#include "shell/ErrorReport.h"
-#include "shell/ErrorText.h"
+#include "framework/ErrorReport.h"
+#include "framework/ErrorText.h"
 
 std::map<std::string, OpenPortEntry> g_openPorts;
 

@@ -1,7 +1,7 @@
 #include "ports/ExchangeLog.h"
 
 #include "framework/AfxException.h"
-#include "shell/ErrorText.h"
+#include "framework/ErrorText.h"
 
 #ifdef _WIN32
 #include <oleauto.h>

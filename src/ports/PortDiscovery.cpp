@@ -4,7 +4,7 @@
 
 #include "ports/COMFile.h"
 #include "ports/PortHost.h"
-#include "shell/ErrorText.h"
+#include "framework/ErrorText.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <setupapi.h>
 #include <stdexcept>
 
-#include "shell/ErrorText.h"
+#include "framework/ErrorText.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <oleauto.h>
 
 #include "framework/Module.h"
-#include "shell/ErrorReport.h"
-#include "shell/ErrorText.h"
+#include "framework/ErrorReport.h"
+#include "framework/ErrorText.h"
 
 namespace {
 

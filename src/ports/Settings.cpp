@@ -1,6 +1,6 @@
 #include "ports/Settings.h"
 
-#include "shell/ErrorReport.h"
+#include "framework/ErrorReport.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "devices/DeviceWaits.h"
 #include "ports/COMFile.h"
-#include "shell/ErrorReport.h"
+#include "framework/ErrorReport.h"
 
 std::set<std::string> g_noProbePorts;
 DATE g_lastProbeTime = 0.0;

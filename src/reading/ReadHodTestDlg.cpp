@@ -8,8 +8,8 @@
 #include "ports/PortDiscovery.h"
 #include "ports/Settings.h"
 #include "resources/resource.h"
-#include "shell/ErrorReport.h"
-#include "shell/ErrorText.h"
+#include "framework/ErrorReport.h"
+#include "framework/ErrorText.h"
 
 BOOL CTrelReadHodTestDlg::OnInitDialog()
 {

@@ -11,8 +11,8 @@
 #include "reading/KeyReader.h"
 #include "reading/ReaderProgress.h"
 #include "resources/resource.h"
-#include "shell/ErrorReport.h"
-#include "shell/ErrorText.h"
+#include "framework/ErrorReport.h"
+#include "framework/ErrorText.h"
 
 // {D40284B5-24CC-45C8-962D-9EA2DD4CC2BF}
 const IID IID_IReaderProgress = {0xD40284B5, 0x24CC, 0x45C8, {0x96, 0x2D, 0x9E, 0xA2, 0xDD, 0x4C, 0xC2, 0xBF}};

@@ -34,17 +34,3 @@ CModuleStateScope::~CModuleStateScope()
     if (m_active)
         DeactivateActCtx(0, m_cookie);
 }
-
-void DeleteWorkCopy(const char* fileName)
-{
-    if (fileName != nullptr && *fileName != '\0')
-        DeleteFileA(fileName);
-}
-
-void ShowParentAgain(HWND hParent)
-{
-    if (hParent == nullptr)
-        return;
-    ShowWindow(hParent, SW_SHOW);
-    SetWindowPos(hParent, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-}

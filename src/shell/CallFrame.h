@@ -6,7 +6,8 @@
 #include <comdef.h>
 
 #include "framework/AfxException.h"
-#include "shell/ErrorReport.h"
+#include "framework/ErrorReport.h"
+#include "framework/Undo.h"
 
 #include "TrelClientHelper_h.h"
 
@@ -43,24 +44,3 @@ HRESULT RunInFrame(const wchar_t* context, Body&& body)
         return ReportComError(CLSID_ClientHelper, GUID_NULL, _com_error(E_FAIL), context);
     }
 }
-
-// A body that has changed something outside itself undoes it when a failure passes through,
-// then lets the same exception go on to the boundary unchanged.
-template <class Body, class Undo>
-void UndoOnFailure(Body&& body, Undo&& undo)
-{
-    try {
-        body();
-    } catch (...) {
-        try {
-            undo();
-        } catch (...) {
-            // The original failure is the one the caller must see.
-        }
-        throw;
-    }
-}
-
-// Undo steps of the clean-up table.
-void DeleteWorkCopy(const char* fileName);   // the copy of the caller's file in the working folder
-void ShowParentAgain(HWND hParent);          // a hidden parent window is shown again, topmost

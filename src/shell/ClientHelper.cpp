@@ -12,7 +12,7 @@
 #include "reading/ReadHodTestDlg.h"
 #include "reading/ReadKeyDlg.h"
 #include "shell/CallFrame.h"
-#include "shell/ErrorReport.h"
+#include "framework/ErrorReport.h"
 
 namespace {
 

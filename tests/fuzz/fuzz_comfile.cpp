@@ -11,7 +11,7 @@
 #include "ports/COMFile.h"
 #include "ports/ExchangeLog.h"
 #include "ports/PortDiscovery.h"
-#include "shell/ErrorReport.h"
+#include "framework/ErrorReport.h"
 #include "fuzz_line.h"
 #include "support/ScriptedLine.h"
 

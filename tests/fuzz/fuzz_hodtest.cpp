@@ -15,7 +15,7 @@
 #include "framework/AfxException.h"
 #include "ports/COMFile.h"
 #include "ports/ExchangeLog.h"
-#include "shell/ErrorReport.h"
+#include "framework/ErrorReport.h"
 #include "fuzz_line.h"
 #include "support/ScriptedLine.h"
 

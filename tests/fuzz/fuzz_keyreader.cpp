@@ -18,7 +18,7 @@
 #include "ports/COMFile.h"
 #include "ports/ExchangeLog.h"
 #include "reading/KeyReader.h"
-#include "shell/ErrorReport.h"
+#include "framework/ErrorReport.h"
 #include "fuzz_line.h"
 #include "support/ScriptedLine.h"
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "ports/COMFile.h"
-#include "shell/ErrorReport.h"
+#include "framework/ErrorReport.h"
 
 namespace {
 

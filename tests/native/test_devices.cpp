@@ -6,7 +6,7 @@
 #include "devices/HodTest.h"
 #include "framework/AfxException.h"
 #include "ports/COMFile.h"
-#include "shell/ErrorReport.h"
+#include "framework/ErrorReport.h"
 #include "support/HodTestModel.h"
 
 namespace {

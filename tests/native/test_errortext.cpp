@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "shell/ErrorText.h"
+#include "framework/ErrorText.h"
 
 TEST(ComposeErrorText, AppendsEachPartWithItsLineBreak)
 {
@@ -48,8 +48,8 @@ TEST(SystemMessageNumber, FacilityEightUsesTheLowWord)
 
 TEST(LogEntry, LayoutAndFolder)
 {
-    EXPECT_EQ(FormatLogEntry("14.06.2009 10:05:09", "ctx\r\ntext", "src/shell/ErrorReport.cpp", 77),
-              "14.06.2009 10:05:09\tctx\r\ntext\t\t\tFile: src/shell/ErrorReport.cpp; Line: 77\r\n");
+    EXPECT_EQ(FormatLogEntry("14.06.2009 10:05:09", "ctx\r\ntext", "src/framework/ErrorReport.cpp", 77),
+              "14.06.2009 10:05:09\tctx\r\ntext\t\t\tFile: src/framework/ErrorReport.cpp; Line: 77\r\n");
     EXPECT_EQ(LogFilePathFromModulePath("C:\\Program Files\\Trel\\TrelClientHelper.dll"),
               "C:\\Program Files\\Trel\\trel_log.txt");
     EXPECT_EQ(LogFilePathFromModulePath("TrelClientHelper.dll"), "c:\\trel_log.txt");

@@ -7,7 +7,7 @@
 #include "ports/COMFile.h"
 #include "reading/CardReader.h"
 #include "reading/KeyReader.h"
-#include "shell/ErrorReport.h"
+#include "framework/ErrorReport.h"
 #include "support/KeyReaderModels.h"
 
 namespace {

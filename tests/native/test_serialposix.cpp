@@ -14,7 +14,7 @@
 
 #include "ports/COMFile.h"
 #include "ports/ExchangeLog.h"
-#include "shell/ErrorReport.h"
+#include "framework/ErrorReport.h"
 #include "support/DeviceModel.h"
 
 namespace {

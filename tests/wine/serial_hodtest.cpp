@@ -13,7 +13,7 @@
 #include "devices/HodTest.h"
 #include "framework/Module.h"
 #include "ports/COMFile.h"
-#include "shell/ErrorReport.h"
+#include "framework/ErrorReport.h"
 
 TEST(SerialHodTest, PresenceAndHeader)
 {

@@ -20,7 +20,7 @@
 #include "ports/COMFile.h"
 #include "ports/ExchangeLog.h"
 #include "ports/PortDiscovery.h"
-#include "shell/ErrorReport.h"
+#include "framework/ErrorReport.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "framework/Module.h"
 #include "resources/resource.h"
 #include "shell/CallFrame.h"
-#include "shell/ErrorReport.h"
+#include "framework/ErrorReport.h"
 
 namespace {
 
@@ -75,7 +75,7 @@ TEST_F(Frame, StringTableErrorReachesTheCallerAndTheLog)
     EXPECT_EQ(e.description, L"CClientHelper::ResizePicture()\r\nНе удалось загрузить файл с изображением.");
     std::string entry = NewLog();
     // One entry: Russian date, tab, the text in code page 1251, three tabs, where it was written.
-    std::regex line(R"(^\d{2}\.\d{2}\.\d{4} \d{1,2}:\d{2}:\d{2}\tCClientHelper::ResizePicture\(\)\r\n([^\t]*)\t\t\tFile: src/shell/ErrorReport\.cpp; Line: \d+\r\n$)");
+    std::regex line(R"(^\d{2}\.\d{2}\.\d{4} \d{1,2}:\d{2}:\d{2}\tCClientHelper::ResizePicture\(\)\r\n([^\t]*)\t\t\tFile: src/framework/ErrorReport\.cpp; Line: \d+\r\n$)");
     std::smatch m;
     ASSERT_TRUE(std::regex_match(entry, m, line)) << entry;
     EXPECT_EQ(m[1].str(), ToAnsi(L"Не удалось загрузить файл с изображением."));

@@ -1,11 +1,11 @@
-#include "shell/ErrorReport.h"
+#include "framework/ErrorReport.h"
 
 #include <oleauto.h>
 #include <vector>
 
 #include "framework/AfxException.h"
 #include "framework/Module.h"
-#include "shell/ErrorText.h"
+#include "framework/ErrorText.h"
 
 namespace {
 

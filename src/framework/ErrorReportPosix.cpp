@@ -1,7 +1,7 @@
 // The raising and logging functions for the native build of the portable core. COM errors are
 // the compat header's _com_error carrying the description; there is no string table and no
 // system message text, and the log file sits beside the running program.
-#include "shell/ErrorReport.h"
+#include "framework/ErrorReport.h"
 
 #include <climits>
 #include <cstdio>
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "framework/AfxException.h"
-#include "shell/ErrorText.h"
+#include "framework/ErrorText.h"
 
 void ThrowComError(HRESULT hr, const char* text)
 {

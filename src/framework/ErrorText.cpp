@@ -1,4 +1,4 @@
-#include "shell/ErrorText.h"
+#include "framework/ErrorText.h"
 
 #include <cstdarg>
 #include <cstdio>
