@@ -8,7 +8,11 @@
 //   or a flag word (the 9-word header): 0 colour, 1 greyscale.
 // The data follow the header. Each line holds its planes one after another (plane 0, the least
 // significant bit of the pixel value, first), (width + 7) / 8 bytes each, leftmost pixel in the
-// top bit; 24-plane pictures hold red, green, blue bytes per pixel instead. Lines are encoded as
+// top bit, for 24 planes as for 1 or 4. True-colour (24-plane) lines hold eight planes of red,
+// then eight of green, then eight of blue, each group from its least significant bit: the colour
+// plane order of the common description of colour files ("Format of GEM bitmap", seasip.info:
+// a four-plane picture stores R, G, B, I), with plane 0 the lowest bit as for every depth.
+// Lines are encoded as
 //   00 00 FF n   the next line is used n times
 //   00 n p...    the pattern of pattern-length bytes, n times
 //   80 n b...    n bytes as they are
@@ -88,10 +92,10 @@ int BppForPlanes(int planes)
     return planes == 24 ? 24 : planes == 1 ? 1 : planes <= 4 ? 4 : 8;
 }
 
-// Bytes of one line: the planes one after another, or packed red, green, blue.
+// Bytes of one line: the planes one after another.
 size_t LineBytes(int32_t width, int planes)
 {
-    return planes == 24 ? size_t(width) * 3 : ((size_t(width) + 7) / 8) * size_t(planes);
+    return ((size_t(width) + 7) / 8) * size_t(planes);
 }
 
 // ---- reading: header ----
@@ -307,10 +311,17 @@ void LineToRow(const GemState& s, const unsigned char* line, unsigned char* chun
 {
     size_t planeBytes = (size_t(s.width) + 7) / 8;
     if (s.planes == 24) {
-        for (int32_t x = 0; x < s.width; ++x) {
-            row[3 * x] = line[3 * x + 2];
-            row[3 * x + 1] = line[3 * x + 1];
-            row[3 * x + 2] = line[3 * x];
+        // Red, green, blue groups of eight planes into blue, green, red bytes.
+        for (int c = 0; c < 3; ++c) {
+            const unsigned char* group = line + size_t(c) * 8 * planeBytes;
+            unsigned char* out = row + (2 - c);
+            for (size_t i = 0; i < planeBytes; ++i) {
+                uint64_t v = 0;
+                for (int p = 0; p < 8; ++p)
+                    v |= kSpread.bits[group[size_t(p) * planeBytes + i]] << p;
+                for (size_t k = 0; k < 8 && 8 * i + k < size_t(s.width); ++k)
+                    out[3 * (8 * i + k)] = uint8_t(v >> (8 * k));
+            }
         }
         return;
     }
@@ -544,10 +555,10 @@ int Write(const char*, int fd, const ImageHeader* header, const PaletteEntry* pa
     auto makeLine = [&](int32_t y, unsigned char* dst) {
         const unsigned char* row = data + size_t(header->height - 1 - y) * stride;
         if (header->bpp == 24 && !w.grey) {
-            for (int32_t x = 0; x < header->width; ++x) {
-                dst[3 * x] = row[3 * x + 2];
-                dst[3 * x + 1] = row[3 * x + 1];
-                dst[3 * x + 2] = row[3 * x];
+            for (int c = 0; c < 3; ++c) {
+                for (int32_t x = 0; x < header->width; ++x)
+                    values[size_t(x)] = row[3 * x + (2 - c)];
+                ValuesToPlanes(values.data(), planeBytes, 8, dst + size_t(c) * 8 * planeBytes);
             }
             return;
         }
@@ -580,11 +591,8 @@ int Write(const char*, int fd, const ImageHeader* header, const PaletteEntry* pa
             unsigned char item[4] = {0x00, 0x00, 0xFF, uint8_t(repeat)};
             out->Write(item, 4);
         }
-        if (planes == 24)
-            PutPlane(*out, line.data(), lineBytes);
-        else
-            for (int p = 0; p < planes; ++p)
-                PutPlane(*out, line.data() + size_t(p) * planeBytes, planeBytes);
+        for (int p = 0; p < planes; ++p)
+            PutPlane(*out, line.data() + size_t(p) * planeBytes, planeBytes);
         y += repeat;
         if (nextMade)
             line.swap(next);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -203,11 +204,73 @@ TEST(GemRasLayout, PlanesPalettesAndExtensions)
     EXPECT_TRUE(Same(r.palette[0], PaletteEntry{255, 255, 255}));
     EXPECT_TRUE(Same(r.palette[0x0F], PaletteEntry{240, 240, 240}));
 
-    // 24 planes: red, green, blue bytes per pixel.
-    r = ReadBytes(Header(24, 2, 1) + Bytes{0x80, 6, 1, 2, 3, 250, 251, 252});
+}
+
+// A true-colour picture with pixel (x, y) = colour(x, y), as a 24-plane file laid out by hand: per
+// line eight planes of red, eight of green, eight of blue, each from its lowest bit, every plane
+// row one bit string record.
+template <class Colour>
+Bytes PlanarFile(int width, int height, Colour colour)
+{
+    size_t planeBytes = (size_t(width) + 7) / 8;
+    Bytes f = Header(24, unsigned(width), unsigned(height), 1);
+    for (int y = 0; y < height; ++y)
+        for (int plane = 0; plane < 24; ++plane) {
+            Bytes row(planeBytes, 0);
+            for (int x = 0; x < width; ++x) {
+                PaletteEntry c = colour(x, y);
+                uint8_t channel = plane < 8 ? c.red : plane < 16 ? c.green : c.blue;
+                if ((channel >> (plane % 8)) & 1)
+                    row[size_t(x) / 8] |= uint8_t(0x80 >> (x % 8));
+            }
+            f = f + Bytes{0x80, uint8_t(planeBytes)} + row;
+        }
+    return f;
+}
+
+TEST(GemRasLayout, TrueColourPlanes)
+{
+    // Pixels whose plane bytes are never 00 or FF and never three alike, so that the writer's
+    // records are the plain bit strings of the hand-made file.
+    auto colour = [](int x, int y) {
+        return PaletteEntry{uint8_t(10 + 37 * x + 11 * y), uint8_t(28 + 53 * x + 29 * y), uint8_t(69 + 91 * x + 7 * y)};
+    };
+    auto plainRecords = [](const Bytes& f) {
+        for (size_t at = 16; at < f.size(); at += 2 + f[at + 1])
+            if (f[at] != 0x80 || std::count(f.begin() + long(at) + 2, f.begin() + long(at) + 2 + f[at + 1], 0x00) ||
+                std::count(f.begin() + long(at) + 2, f.begin() + long(at) + 2 + f[at + 1], 0xFF) ||
+                (f[at + 2] == f[at + 3] && f[at + 3] == f[at + 4]))
+                return false;
+        return true;
+    };
+    Bytes file = PlanarFile(20, 10, colour);
+    ASSERT_TRUE(plainRecords(file));
+    Read r = ReadBytes(file);
     ASSERT_EQ(r.rc, 0);
     ASSERT_EQ(r.header.bpp, 24);
-    EXPECT_EQ(Bytes(r.rows.begin(), r.rows.begin() + 6), (Bytes{3, 2, 1, 252, 251, 250}));
+    EXPECT_TRUE(Same(r.Rgb(0, 0), PaletteEntry{10, 28, 69}));
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 20; ++x)
+            ASSERT_TRUE(Same(r.Rgb(x, y), colour(x, y))) << x << "," << y;
+    int rc = -1;
+    EXPECT_EQ(WriteBytes(r, "", &rc), file);
+    EXPECT_EQ(rc, 0);
+
+    // Runs: 12 x 4 in one colour (red 0, green FF, blue 96), every line alike. Each plane row is
+    // 00 00 (two zero bytes: 02) or FF F0 (one FF byte: 81, then the last byte as a bit string);
+    // the four lines are one scanline run.
+    const PaletteEntry solid{0x00, 0xFF, 0x96};
+    Bytes runs = Header(24, 12, 4, 1) + Bytes{0x00, 0x00, 0xFF, 0x04};
+    for (int plane = 0; plane < 24; ++plane) {
+        uint8_t channel = plane < 8 ? solid.red : plane < 16 ? solid.green : solid.blue;
+        runs = runs + ((channel >> (plane % 8)) & 1 ? Bytes{0x81, 0x80, 0x01, 0xF0} : Bytes{0x02});
+    }
+    r = ReadBytes(runs);
+    ASSERT_EQ(r.rc, 0);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 12; ++x)
+            ASSERT_TRUE(Same(r.Rgb(x, y), solid)) << x << "," << y;
+    EXPECT_EQ(WriteBytes(r, "", &rc), runs);
 }
 
 TEST(GemRasLayout, WriterHeaders)

@@ -163,3 +163,39 @@ TEST(Dib, SaveReducesForFormatsWithoutTrueColour)
     DeleteFileA(src.c_str());
     DeleteFileA(gif.c_str());
 }
+
+TEST(ResizePicture, TrueColourGemRasterFile)
+{
+    // 1280 x 960 in four one-coloured quarters, as a 24-plane raster made by hand: each plane row
+    // is two solid runs of 80 bytes (00 or FF) for the left and right halves; planes go red,
+    // green, blue, each from its lowest bit.
+    const unsigned char quarters[4][3] = {{10, 28, 69}, {200, 150, 5}, {255, 0, 128}, {33, 240, 99}};
+    std::string file;
+    for (unsigned w : {1u, 8u, 24u, 1u, 85u, 85u, 1280u, 960u})
+        file += {char(w >> 8), char(w & 0xFF)};
+    for (int y = 0; y < 960; ++y)
+        for (int plane = 0; plane < 24; ++plane)
+            for (int half = 0; half < 2; ++half) {
+                const unsigned char* c = quarters[(y < 480 ? 0 : 2) + half];
+                bool set = (c[plane / 8] >> (plane % 8)) & 1;
+                file += char(set ? 0x80 | 80 : 80);
+            }
+    std::string path = Temp("trel_truecolour.img");
+    { std::ofstream(path, std::ios::binary) << file; }
+
+    EXPECT_EQ(ResizePictureBody(path, 640, 480, false), path);
+    CDIB dib;
+    ASSERT_TRUE(dib.Load(path.c_str()));
+    ASSERT_EQ(dib.Width(), 640);
+    ASSERT_EQ(dib.Height(), 480);
+    ASSERT_EQ(dib.BitsPerPixel(), 24);
+    size_t stride = codec_stride(640, 24);
+    for (int q = 0; q < 4; ++q) {
+        int x = q % 2 ? 480 : 160, yTop = q < 2 ? 120 : 360;
+        const BYTE* p = dib.Bits() + size_t(479 - yTop) * stride + size_t(x) * 3;  // rows bottom-up, blue first
+        EXPECT_EQ(p[2], quarters[q][0]) << q;
+        EXPECT_EQ(p[1], quarters[q][1]) << q;
+        EXPECT_EQ(p[0], quarters[q][2]) << q;
+    }
+    DeleteFileA(path.c_str());
+}
