@@ -149,3 +149,12 @@ target_include_directories(serial_readloops PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(serial_readloops PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
 add_dependencies(serial_readloops porthost_standin)
 trel_wine_test(wine.serial_readloops $<TARGET_FILE:serial_readloops>)
+
+# Thousands of failing calls from one long-lived client: memory stays flat, and the missing
+# chip-ID library is logged once. Built into a folder of its own, away from the FTDI stand-ins.
+add_executable(failing_calls tests/wine/failing_calls.cpp ${TREL_GEN}/TrelClientHelper_i.c)
+add_dependencies(failing_calls trel_idl TrelClientHelper)
+target_include_directories(failing_calls PRIVATE ${TREL_GEN} src tests/wine)
+target_link_libraries(failing_calls PRIVATE gtest gtest_main ole32 oleaut32 uuid psapi ${TREL_STATIC_RUNTIME})
+set_target_properties(failing_calls PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/nochipid)
+trel_wine_test(wine.failing_calls $<TARGET_FILE:failing_calls>)

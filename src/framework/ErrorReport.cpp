@@ -131,6 +131,7 @@ std::string ComErrorMessageText(HRESULT hr)
 
 std::wstring ComErrorDescription(const _com_error& error)
 {
+    // ErrorInfo() hands out a reference of its own: every failing call would keep its error object.
     IErrorInfo* pInfo = error.ErrorInfo();
     if (pInfo == nullptr)
         return std::wstring();
@@ -139,6 +140,7 @@ std::wstring ComErrorDescription(const _com_error& error)
     if (SUCCEEDED(pInfo->GetDescription(&bstr)) && bstr != nullptr)
         text.assign(bstr, SysStringLen(bstr));
     SysFreeString(bstr);
+    pInfo->Release();
     return text;
 }
 
