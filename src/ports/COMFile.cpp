@@ -123,13 +123,22 @@ HANDLE CFTDIWorker::CreateFile(DWORD chipId, DWORD access, DWORD shareMode, LPSE
 
 // ---- CCOMFile ----
 
+namespace {
+// A machine without the chip-ID library is told in the log once per load of the module, not on
+// every port object: a client polling a reader all day would otherwise fill the log.
+bool g_chipIdAbsenceLogged = false;
+} // namespace
+
 CCOMFile::CCOMFile(const std::string& portName) : m_portName(portName)
 {
     try {
         m_ftdi.Init();
     } catch (...) {
         // COM ports still work; a USB open then fails with "Not initialized!".
-        LogCaughtFailure(__FILE__, __LINE__);
+        const bool absent = !CurrentSerialBackends().chipId->IsPresent();
+        if (!absent || !g_chipIdAbsenceLogged)
+            LogCaughtFailure(__FILE__, __LINE__);
+        g_chipIdAbsenceLogged = g_chipIdAbsenceLogged || absent;
     }
 }
 
