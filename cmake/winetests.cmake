@@ -149,3 +149,28 @@ target_include_directories(serial_readloops PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(serial_readloops PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
 add_dependencies(serial_readloops porthost_standin)
 trel_wine_test(wine.serial_readloops $<TARGET_FILE:serial_readloops>)
+
+# ---- Camera capture ----
+# The camera library stand-in, in a folder of its own so that only the camera tests find it.
+add_library(CDSDK SHARED tests/standins/CDSDK.cpp)
+set_target_properties(CDSDK PROPERTIES PREFIX "" OUTPUT_NAME CDSDK RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/cdsdk)
+target_include_directories(CDSDK PRIVATE ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(CDSDK PRIVATE ${TREL_STATIC_RUNTIME})
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_link_options(CDSDK PRIVATE -Wl,--kill-at)
+endif()
+
+# ReleasePicture and ReleasePicture2 from a C++ client against the stand-in; once more as a module
+# loaded by hand and unloaded with a connection open, and once without the library.
+add_executable(camera_client tests/wine/camera_client.cpp ${TREL_GEN}/TrelClientHelper_i.c)
+add_dependencies(camera_client trel_idl TrelClientHelper CDSDK)
+target_include_directories(camera_client PRIVATE ${TREL_GEN} src)
+target_link_libraries(camera_client PRIVATE gtest ole32 oleaut32 uuid user32 gdi32 comctl32 ${TREL_STATIC_RUNTIME})
+set(TREL_CAMERA_DATA ${CMAKE_BINARY_DIR}/camera-data)
+set(TREL_CAMERA_RUN ${CMAKE_SOURCE_DIR}/tests/wine/camera-data.sh ${TREL_CAMERA_DATA} --
+  env TREL_CDSDK_DIR=${CMAKE_BINARY_DIR}/cdsdk TREL_CAMERA_DATA=${TREL_CAMERA_DATA})
+trel_wine_command(wine.camera ${TREL_CAMERA_RUN} ${TREL_WINE_RUN} $<TARGET_FILE:camera_client>
+  --gtest_filter=Camera.*)
+trel_wine_command(wine.camera_unload ${TREL_CAMERA_RUN} ${TREL_WINE_RUN} $<TARGET_FILE:camera_client>
+  --gtest_filter=CameraUnload.*)
+trel_wine_command(wine.camera_nolib ${TREL_WINE_RUN} $<TARGET_FILE:camera_client> --gtest_filter=CameraAbsent.*)

@@ -4,6 +4,7 @@
 #include <olectl.h>
 #include <string>
 
+#include "acquire/Camera.h"
 #include "framework/Module.h"
 #include "shell/CallFrame.h"
 #include "shell/ClientHelper.h"
@@ -60,6 +61,8 @@ public:
     }
     void ExitInstance(bool processTerminating)
     {
+        // The camera's connection is closed when the module is unloaded.
+        DestroyCamera(processTerminating);
         // At process exit other DLLs may already be gone: release nothing that calls into them.
         if (!processTerminating) {
             ReleaseCachedTypeInfo();
