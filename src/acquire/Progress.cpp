@@ -14,6 +14,7 @@ namespace {
 volatile LONG g_releasedFileCounter = 0;
 
 const char kEndMessageName[] = "Information of a thread end";
+const DWORD kProgressIntervalMs = 15;
 
 // Waits for a thread while the calling thread's windows go on getting their messages.
 void WaitPumping(HANDLE hThread)
@@ -135,9 +136,18 @@ unsigned WINAPI CProgress::ReleasedDataThread(void* window)
 
 uint32_t CDAPI CProgress::ProgressCallback(uint32_t progress, uint32_t, CdContext context)
 {
-    // Posted, not sent: the worker never waits for the window's thread.
-    if (CProgress* self = reinterpret_cast<CProgress*>(context))
+    // Posted, not sent: the worker never waits for the window's thread. A message costs as much
+    // as writing a chunk, so the bar moves when its value changes, at most about once a frame of
+    // the screen, and always to the end.
+    CProgress* self = reinterpret_cast<CProgress*>(context);
+    if (self == nullptr || static_cast<LONG>(progress) == self->m_lastProgress)
+        return 0;
+    const DWORD now = GetTickCount();
+    if (progress >= 100 || now - self->m_lastProgressTick >= kProgressIntervalMs) {
+        self->m_lastProgress = static_cast<LONG>(progress);
+        self->m_lastProgressTick = now;
         PostMessageW(self->m_hBar, PBM_SETPOS, progress, 0);
+    }
     return 0;
 }
 
@@ -166,6 +176,8 @@ void CProgress::FetchReleasedItems()
             thumbnailPath = name;
         CameraFileStream stream = MakeCameraFileStream(context);
         CdStorageMedium medium = {kCdMediumStream, &stream};
+        m_lastProgress = 0;
+        m_lastProgressTick = GetTickCount();
         PostMessageW(m_hBar, PBM_SETPOS, 0, 0);
         m_transferResult = m_sdk->GetReleasedData(m_hSource, ProgressCallback, reinterpret_cast<CdContext>(this),
                                                   kCdFetchOption, &info, &medium);

@@ -46,6 +46,9 @@ private:
     CdError m_transferResult = kCdOk;
     HANDLE m_hThread = nullptr;
     volatile LONG m_closeRequested = 0;
+    // The bar's value last posted and when; used by the library's thread only.
+    LONG m_lastProgress = 0;
+    DWORD m_lastProgressTick = 0;
 };
 
 // Numbers every fetched item across all takes, from 0 when the module loads.
