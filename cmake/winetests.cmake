@@ -174,3 +174,8 @@ trel_wine_command(wine.camera ${TREL_CAMERA_RUN} ${TREL_WINE_RUN} $<TARGET_FILE:
 trel_wine_command(wine.camera_unload ${TREL_CAMERA_RUN} ${TREL_WINE_RUN} $<TARGET_FILE:camera_client>
   --gtest_filter=CameraUnload.*)
 trel_wine_command(wine.camera_nolib ${TREL_WINE_RUN} $<TARGET_FILE:camera_client> --gtest_filter=CameraAbsent.*)
+# The same from VBScript: cscript finds the stand-in through Wine's WINEPATH.
+trel_wine_command(wine.camera_script ${TREL_CAMERA_RUN}
+  WINEPATH=Z:${CMAKE_BINARY_DIR}/cdsdk TREL_CAMERA_DATA=Z:${TREL_CAMERA_DATA}
+  TREL_CDSDK_CONFIG=Z:${CMAKE_BINARY_DIR}/cdsdk/script.cfg TREL_CDSDK_RECORD=Z:${CMAKE_BINARY_DIR}/cdsdk/script.log
+  ${TREL_WINE_RUN} --cscript ${CMAKE_SOURCE_DIR}/tests/scripts/camera/release.vbs)
