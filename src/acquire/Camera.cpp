@@ -153,13 +153,18 @@ CCanonPowerShotCamera& TheCamera()
     return *g_pCamera;
 }
 
+void CloseCameraConnection()
+{
+    if (g_pCamera != nullptr)
+        g_pCamera->Disconnect();
+}
+
 void DestroyCamera(bool processTerminating)
 {
     if (processTerminating)
         return;
     delete g_pCamera;
     g_pCamera = nullptr;
-    UnloadCameraSdk();
 }
 
 std::string ReleasePictureBody(long size, long quality, long flash)

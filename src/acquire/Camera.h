@@ -24,6 +24,8 @@ public:
     // A take is running on this thread (a call that arrived while its window was shown).
     bool IsBusy() const { return m_busy; }
     CdHandle SourceHandle() const { return static_cast<CdHandle>(m_hSource); }
+    // Closes the connection, if one is open; whoever takes the handle away from the object closes it.
+    void Disconnect();
 
     // Folder of the released files, with its trailing backslash.
     std::string m_strFolder = "c:\\";
@@ -31,8 +33,6 @@ public:
 private:
     static uint32_t CDAPI EventCallback(uint32_t eventId, const void* data, uint32_t size, CdContext context);
     static uint32_t CDAPI ReleaseControlCallback(uint32_t notification, CdContext context);
-    // Closes the connection if this caller is the one that takes it away from the object.
-    void Disconnect();
 
     const CCameraSdk* m_sdk = nullptr;
     // Cleared by the event callback on a thread of the library: whoever takes the handle closes it.
@@ -43,8 +43,11 @@ private:
 
 // The module's camera, built on first use.
 CCanonPowerShotCamera& TheCamera();
+// Closes the camera's connection, if one is open (the module may be unloaded next).
+void CloseCameraConnection();
 // Destroys it when the module unloads. When the process is ending the library may already be
-// gone, and nothing of it is called.
+// gone, and nothing of it is called. The library itself stays loaded: modules are not freed
+// from within the loader's notifications.
 void DestroyCamera(bool processTerminating);
 
 // ReleasePicture and ReleasePicture2: the picture's path in the working folder; failures raise.

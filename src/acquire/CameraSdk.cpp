@@ -48,12 +48,3 @@ const CCameraSdk* LoadCameraSdk()
     g_hSdk = m;
     return &g_sdk;
 }
-
-void UnloadCameraSdk()
-{
-    if (g_hSdk != nullptr) {
-        FreeLibrary(g_hSdk);
-        g_hSdk = nullptr;
-        g_sdk = CCameraSdk();
-    }
-}

@@ -182,8 +182,6 @@ struct CCameraSdk
                                      uint32_t option, CdReleasedItemInfo* info, CdStorageMedium* medium);
 };
 
-// The library, loaded by name on first use and kept until the module unloads; null when it is not
-// installed (or lacks a call), in which case the next use tries again.
+// The library, loaded by name on first use and kept for the life of the process; null when it is
+// not installed (or lacks a call), in which case the next use tries again.
 const CCameraSdk* LoadCameraSdk();
-// Unloads it (module unload, after the camera is closed).
-void UnloadCameraSdk();

@@ -496,7 +496,41 @@ TEST_F(Camera, AFolderTooLongForTheNamesIsRefused)
     EXPECT_EQ(CountOf("CDRelease"), 0u) << "refused before the shutter is released";
 }
 
-// Run in a process of its own: the module is loaded here by hand and unloaded with a connection open.
+// Run in a process of its own: the module is loaded here by hand and unloaded with a connection
+// open, once the way COM frees it (asked first) and once freed without being asked.
+namespace {
+
+// Loads the module, takes a picture through its class object and releases the object; the module.
+HMODULE LoadAndTakeOne(unsigned expectedCounter)
+{
+    HMODULE m = LoadLibraryW(DllPath().c_str());
+    EXPECT_NE(m, nullptr);
+    if (m == nullptr)
+        return nullptr;
+    typedef HRESULT(STDAPICALLTYPE * GetClassObjectFn)(REFCLSID, REFIID, void**);
+    auto getClassObject =
+        reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(m, "DllGetClassObject")));
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(getClassObject(CLSID_ClientHelper, IID_IClassFactory, factory.PutVoid()), S_OK);
+    ComPtr<IClientHelper> helper;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClientHelper, helper.PutVoid()), S_OK);
+    Bstr path;
+    EXPECT_EQ(helper->ReleasePicture(1, 1, path.Put()), S_OK);
+    EXPECT_EQ(CounterOf(Narrow(path.Text())), expectedCounter);
+    return m;
+}
+
+void ExpectClosedInOrder(const std::string& text)
+{
+    const size_t unregister = text.find("CDUnregisterEventCallbackFunction"), exit = text.find("CDExitReleaseControl"),
+                 close = text.find("CDCloseSource"), finish = text.find("CDFinishSDK");
+    EXPECT_NE(unregister, std::string::npos) << text;
+    EXPECT_TRUE(unregister < exit && exit < close && close < finish && finish != std::string::npos) << text;
+    EXPECT_EQ(text.find("VIOLATION"), std::string::npos) << text;
+}
+
+} // namespace
+
 TEST(CameraUnload, TheConnectionIsClosedWhenTheModuleUnloads)
 {
     const std::string record = TempFolder() + "cdsdk_unload.log", config = TempFolder() + "cdsdk_unload.cfg";
@@ -504,29 +538,27 @@ TEST(CameraUnload, TheConnectionIsClosedWhenTheModuleUnloads)
     SetEnvironmentVariableA("TREL_CDSDK_RECORD", record.c_str());
     SetEnvironmentVariableA("TREL_CDSDK_CONFIG", config.c_str());
     std::ofstream(config) << Items({Jpeg()});
-    HMODULE m = LoadLibraryW(DllPath().c_str());
+
+    HMODULE m = LoadAndTakeOne(0);
     ASSERT_NE(m, nullptr);
-    typedef HRESULT(STDAPICALLTYPE * GetClassObjectFn)(REFCLSID, REFIID, void**);
-    auto getClassObject = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(m, "DllGetClassObject")));
-    ASSERT_NE(getClassObject, nullptr);
-    {
-        ComPtr<IClassFactory> factory;
-        ASSERT_EQ(getClassObject(CLSID_ClientHelper, IID_IClassFactory, factory.PutVoid()), S_OK);
-        ComPtr<IClientHelper> helper;
-        ASSERT_EQ(factory->CreateInstance(nullptr, IID_IClientHelper, helper.PutVoid()), S_OK);
-        Bstr path;
-        ASSERT_EQ(helper->ReleasePicture(1, 1, path.Put()), S_OK);
-        EXPECT_EQ(CounterOf(Narrow(path.Text())), 0u) << "the first picture of a freshly loaded module";
-    }
     EXPECT_EQ(Get(record).find("CDCloseSource"), std::string::npos) << "the connection outlives the object";
+    typedef HRESULT(STDAPICALLTYPE * CanUnloadFn)();
+    auto canUnload = reinterpret_cast<CanUnloadFn>(reinterpret_cast<void*>(GetProcAddress(m, "DllCanUnloadNow")));
+    ASSERT_NE(canUnload, nullptr);
+    EXPECT_EQ(canUnload(), S_OK);
+    ExpectClosedInOrder(Get(record));
     EXPECT_TRUE(FreeLibrary(m));
     EXPECT_EQ(GetModuleHandleW(DllPath().c_str()), nullptr) << "the module is gone";
-    const std::string text = Get(record);
-    const size_t unregister = text.find("CDUnregisterEventCallbackFunction"), exit = text.find("CDExitReleaseControl"),
-                 close = text.find("CDCloseSource"), finish = text.find("CDFinishSDK");
-    EXPECT_NE(unregister, std::string::npos);
-    EXPECT_TRUE(unregister < exit && exit < close && close < finish && finish != std::string::npos) << text;
-    EXPECT_EQ(text.find("VIOLATION"), std::string::npos) << text;
+    EXPECT_EQ(Get(record).find("CDFinishSDK", Get(record).find("CDFinishSDK") + 1), std::string::npos)
+        << "closed once";
+
+    // Freed without being asked: the connection is closed as the module goes.
+    DeleteFileA(record.c_str());
+    m = LoadAndTakeOne(0);  // a fresh module counts from 0 again
+    ASSERT_NE(m, nullptr);
+    EXPECT_TRUE(FreeLibrary(m));
+    EXPECT_EQ(GetModuleHandleW(DllPath().c_str()), nullptr);
+    ExpectClosedInOrder(Get(record));
 }
 
 // Run without the stand-in on the search path: a machine without the camera library.
