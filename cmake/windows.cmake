@@ -70,10 +70,18 @@ add_library(trelshell STATIC
   src/reading/CardReader.cpp
   ${TREL_GEN}/TrelClientHelper_i.c
 )
+# Camera capture: the camera object, its progress window, worker and file stream.
+target_sources(trelshell PRIVATE
+  src/acquire/CameraSdk.cpp
+  src/acquire/CameraFileStream.cpp
+  src/acquire/Progress.cpp
+  src/acquire/Camera.cpp
+)
 add_dependencies(trelshell trel_idl trel_porthost_idl)
 target_include_directories(trelshell PUBLIC src ${TREL_GEN} src/resources)
 target_link_libraries(trelshell PUBLIC trelcore ${TREL_SYSTEM_LIBS})
 target_compile_definitions(trelshell PUBLIC _WIN32_WINNT=0x0601 WINVER=0x0601)
+target_link_libraries(trelshell PUBLIC comctl32)  # the camera's progress bar
 
 set(TREL_RC ${CMAKE_SOURCE_DIR}/src/resources/TrelClientHelper.rc)
 set_source_files_properties(${TREL_RC} PROPERTIES OBJECT_DEPENDS

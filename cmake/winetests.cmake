@@ -158,3 +158,33 @@ target_include_directories(failing_calls PRIVATE ${TREL_GEN} src tests/wine)
 target_link_libraries(failing_calls PRIVATE gtest gtest_main ole32 oleaut32 uuid psapi ${TREL_STATIC_RUNTIME})
 set_target_properties(failing_calls PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/nochipid)
 trel_wine_test(wine.failing_calls $<TARGET_FILE:failing_calls>)
+
+# ---- Camera capture ----
+# The camera library stand-in, in a folder of its own so that only the camera tests find it.
+add_library(CDSDK SHARED tests/standins/CDSDK.cpp)
+set_target_properties(CDSDK PROPERTIES PREFIX "" OUTPUT_NAME CDSDK RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/cdsdk)
+target_include_directories(CDSDK PRIVATE ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(CDSDK PRIVATE ${TREL_STATIC_RUNTIME})
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_link_options(CDSDK PRIVATE -Wl,--kill-at)
+endif()
+
+# ReleasePicture and ReleasePicture2 from a C++ client against the stand-in; once more as a module
+# loaded by hand and unloaded with a connection open, and once without the library.
+add_executable(camera_client tests/wine/camera_client.cpp ${TREL_GEN}/TrelClientHelper_i.c)
+add_dependencies(camera_client trel_idl TrelClientHelper CDSDK)
+target_include_directories(camera_client PRIVATE ${TREL_GEN} src)
+target_link_libraries(camera_client PRIVATE gtest ole32 oleaut32 uuid user32 gdi32 comctl32 ${TREL_STATIC_RUNTIME})
+set(TREL_CAMERA_DATA ${CMAKE_BINARY_DIR}/camera-data)
+set(TREL_CAMERA_RUN ${CMAKE_SOURCE_DIR}/tests/wine/camera-data.sh ${TREL_CAMERA_DATA} --
+  env TREL_CDSDK_DIR=${CMAKE_BINARY_DIR}/cdsdk TREL_CAMERA_DATA=${TREL_CAMERA_DATA})
+trel_wine_command(wine.camera ${TREL_CAMERA_RUN} ${TREL_WINE_RUN} $<TARGET_FILE:camera_client>
+  --gtest_filter=Camera.*)
+trel_wine_command(wine.camera_unload ${TREL_CAMERA_RUN} ${TREL_WINE_RUN} $<TARGET_FILE:camera_client>
+  --gtest_filter=CameraUnload.*)
+trel_wine_command(wine.camera_nolib ${TREL_WINE_RUN} $<TARGET_FILE:camera_client> --gtest_filter=CameraAbsent.*)
+# The same from VBScript: cscript finds the stand-in through Wine's WINEPATH.
+trel_wine_command(wine.camera_script ${TREL_CAMERA_RUN}
+  WINEPATH=Z:${CMAKE_BINARY_DIR}/cdsdk TREL_CAMERA_DATA=Z:${TREL_CAMERA_DATA}
+  TREL_CDSDK_CONFIG=Z:${CMAKE_BINARY_DIR}/cdsdk/script.cfg TREL_CDSDK_RECORD=Z:${CMAKE_BINARY_DIR}/cdsdk/script.log
+  ${TREL_WINE_RUN} --cscript ${CMAKE_SOURCE_DIR}/tests/scripts/camera/release.vbs)

@@ -28,3 +28,8 @@
 #define IDC_STATUS 233
 #define IDC_COM_RADIO 248
 #define IDC_USB_RADIO 250
+
+// The camera's progress window and its texts.
+#define IDD_CAMERA_PROGRESS 129
+#define IDC_CAMERA_PROGRESS 1010
+#define IDS_CAMERA_FINISHING 3101

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "acquire/Camera.h"
 #include "framework/AfxException.h"
 #include "framework/Module.h"
 #include "picture/PictureCommands.h"
@@ -411,12 +412,14 @@ STDMETHODIMP CClientHelper::SelectPicturePart(LONG, BSTR strFileName, VARIANT_BO
     });
 }
 
-STDMETHODIMP CClientHelper::ReleasePicture(LONG, LONG, BSTR* pstrRes)
+STDMETHODIMP CClientHelper::ReleasePicture(LONG iSize, LONG iQuality, BSTR* pstrRes)
 {
     if (pstrRes == nullptr)
         return E_POINTER;
     *pstrRes = nullptr;  // a failed call never leaves the caller's old value behind
-    return RunInFrame(L"CClientHelper::ReleasePicture()", [&] { NotAvailable("ReleasePicture"); });
+    return RunInFrame(L"CClientHelper::ReleasePicture()", [&] {
+        *pstrRes = SysAllocString(FromAnsi(ReleasePictureBody(iSize, iQuality, 1)).c_str());
+    });
 }
 
 STDMETHODIMP CClientHelper::ResizePicture(BSTR strFileName, LONG iDefWidth, LONG iDefHeight, VARIANT_BOOL bCopyRes,
@@ -461,12 +464,14 @@ STDMETHODIMP CClientHelper::EncodeFile(BSTR strFileName, BSTR* pstrRes)
     return RunInFrame(L"CClientHelper::EncodeFile()", [&] { *pstrRes = EncodeFileBody(NarrowName(strFileName)); });
 }
 
-STDMETHODIMP CClientHelper::ReleasePicture2(LONG, LONG, LONG, BSTR* pstrRes)
+STDMETHODIMP CClientHelper::ReleasePicture2(LONG iSize, LONG iQuality, LONG iFlash, BSTR* pstrRes)
 {
     if (pstrRes == nullptr)
         return E_POINTER;
     *pstrRes = nullptr;  // a failed call never leaves the caller's old value behind
-    return RunInFrame(L"CClientHelper::ReleasePicture()", [&] { NotAvailable("ReleasePicture2"); });
+    return RunInFrame(L"CClientHelper::ReleasePicture()", [&] {
+        *pstrRes = SysAllocString(FromAnsi(ReleasePictureBody(iSize, iQuality, iFlash)).c_str());
+    });
 }
 
 STDMETHODIMP CClientHelper::ReadHodTest(BSTR strPortNr, IDispatch* pDispUI, LONG hParentWnd, LONG* piRes)

@@ -4,6 +4,7 @@
 #include <olectl.h>
 #include <string>
 
+#include "acquire/Camera.h"
 #include "framework/Module.h"
 #include "shell/CallFrame.h"
 #include "shell/ClientHelper.h"
@@ -60,6 +61,8 @@ public:
     }
     void ExitInstance(bool processTerminating)
     {
+        // The camera's connection is closed when the module is unloaded.
+        DestroyCamera(processTerminating);
         // At process exit other DLLs may already be gone: release nothing that calls into them.
         if (!processTerminating) {
             ReleaseCachedTypeInfo();
@@ -106,7 +109,12 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow()
 {
     CModuleStateScope state;
-    return ModuleLockCount() == 0 ? S_OK : S_FALSE;
+    if (ModuleLockCount() != 0)
+        return S_FALSE;
+    // The module is about to be freed: the camera's connection is closed here, outside the
+    // loader's lock, where the camera library may wait for threads of its own.
+    CloseCameraConnection();
+    return S_OK;
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer()

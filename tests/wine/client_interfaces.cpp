@@ -657,16 +657,6 @@ INSTANTIATE_TEST_SUITE_P(
                           Bstr res;
                           return p->SelectPicturePart(0, Bstr(kSomePicture), VARIANT_FALSE, 0, 0, res.Put());
                       }},
-        PendingMethod{"ReleasePicture", L"CClientHelper::ReleasePicture()",
-                      [](IClientHelper* p) {
-                          Bstr res;
-                          return p->ReleasePicture(100, 80, res.Put());
-                      }},
-        PendingMethod{"ReleasePicture2", L"CClientHelper::ReleasePicture()",
-                      [](IClientHelper* p) {
-                          Bstr res;
-                          return p->ReleasePicture2(100, 80, 1, res.Put());
-                      }},
         PendingMethod{"GetPictureFromCam", L"CClientHelper::GetPictureFromCam()",
                       [](IClientHelper* p) {
                           Bstr res;

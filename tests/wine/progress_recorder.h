@@ -8,6 +8,9 @@
 
 #include "reading/ReaderProgress.h"
 
+// Kept apart from the component's own progress window class of the same name.
+namespace test_progress {
+
 // The caller's progress object: records its calls; QueryContinue answers FALSE on its n-th call
 // and runs a hook first (to change the line between attempts).
 class CProgress : public IReaderProgress
@@ -62,3 +65,7 @@ private:
     static std::wstring Text(BSTR b) { return b ? std::wstring(b, SysStringLen(b)) : std::wstring(); }
     int m_asked = 0;
 };
+
+} // namespace test_progress
+
+using test_progress::CProgress;
