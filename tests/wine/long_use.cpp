@@ -3,8 +3,9 @@
 // and the component must unload once the last object is gone.
 //
 // TREL_LONG_USE_CALLS sets the calls per path (1,000 by default; `make leak-long` runs 10,000);
-// paths that start a program per call make a twentieth of them, paths that read a device a hundredth. A key reader model
-// on COM35 and a Hod-Test model on COM36 (ptys) give the reading methods their success paths.
+// paths that start a program per call make a twentieth of them, paths that read a device a
+// hundredth. A key reader model on COM35 and a Hod-Test model on COM36 (ptys) give the reading
+// methods their success paths.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <psapi.h>
