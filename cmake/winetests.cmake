@@ -162,7 +162,7 @@ trel_wine_test(wine.failing_calls $<TARGET_FILE:failing_calls>)
 # Script arguments fuzzed through IDispatch::Invoke (a fixed seed; `make fuzz-dispatch` runs longer).
 add_executable(dispatch_fuzz tests/wine/dispatch_fuzz.cpp ${TREL_GEN}/TrelClientHelper_i.c)
 add_dependencies(dispatch_fuzz trel_idl TrelClientHelper)
-target_include_directories(dispatch_fuzz PRIVATE ${TREL_GEN} src)
+target_include_directories(dispatch_fuzz PRIVATE ${TREL_GEN} src tests/wine)
 target_link_libraries(dispatch_fuzz PRIVATE ole32 oleaut32 uuid user32 ${TREL_STATIC_RUNTIME})
 set_target_properties(dispatch_fuzz PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/nochipid)
 trel_wine_command(wine.dispatch_fuzz ${CMAKE_SOURCE_DIR}/scripts/dispatch-fuzz.sh $<TARGET_FILE:dispatch_fuzz>)

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "TrelClientHelper_h.h"
+#include "log_keeper.h"
 
 namespace {
 
@@ -351,7 +352,7 @@ DWORD WINAPI Watcher(LPVOID)
     LONG seen = -1;
     DWORD since = GetTickCount();
     for (;;) {
-        Sleep(100);
+        Sleep(20);
         EnumWindows(CancelWindow, 0);
         LONG now = g_callNumber;
         if (now != seen) {
@@ -408,7 +409,7 @@ int main(int argc, char** argv)
     const char* seedText = std::getenv("TREL_FUZZ_SEED");
     const char* callsText = std::getenv("TREL_FUZZ_CALLS");
     unsigned seed = seedText ? unsigned(std::strtoul(seedText, nullptr, 10)) : 20261208u;
-    long calls = callsText ? std::atol(callsText) : 3000;
+    long calls = callsText ? std::atol(callsText) : 1500;
     g_rng.seed(seed);
     if (argc < 2) {
         std::fprintf(stderr, "usage: dispatch_fuzz DATA_FOLDER (with photo.jpg, photo.bmp, photo.gif)\n");
@@ -446,6 +447,7 @@ int main(int argc, char** argv)
     Snapshot before;
     Walk("C:\\", before, mayChange);
 
+    CLogSizeKeeper keepLog;
     CoInitialize(nullptr);
     g_ownWindow = CreateWindowExA(0, "STATIC", "dispatch fuzz", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
                                   nullptr, nullptr);

@@ -12,6 +12,7 @@
 
 #include "TrelClientHelper_h.h"
 #include "client_common.h"
+#include "log_keeper.h"
 
 namespace {
 
@@ -109,6 +110,7 @@ TEST_F(FailingCalls, MissingChipIdLibraryLoggedOnce)
 
 TEST_F(FailingCalls, MemoryStaysFlat)
 {
+    CLogSizeKeeper keepLog;
     const int n = Calls();
     Bstr missing(L"C:\\trel-no-such-folder\\no-such-picture.jpg");
     Bstr noPort(L"COM98");

@@ -15,6 +15,7 @@
 
 #include "TrelClientHelper_h.h"
 #include "client_common.h"
+#include "log_keeper.h"
 
 namespace {
 
@@ -94,6 +95,7 @@ struct Path {
 
 TEST(LongUse, MemoryAndHandlesStayAndTheModuleUnloads)
 {
+    CLogSizeKeeper keepLog;
     CoInitialize(nullptr);
     const std::string small = TempFolder() + "trel_long_use.bmp", text = TempFolder() + "trel_long_use.txt",
                       bad = TempFolder() + "trel_long_use_bad.jpg";
