@@ -6,7 +6,7 @@ WINARCH    := $(shell /usr/lib/wine/wine --version >/dev/null 2>&1 && echo win32
 CMAKE_GEN  := -G Ninja -Wno-dev
 
 .PHONY: all setup dll native win64 test test-native test-asan test-fuzz fuzz-long bench test-wine demo clean \
-        fuzz-dispatch leak-long
+        fuzz-dispatch leak-long fuzz-hostile
 
 all: dll native
 
@@ -74,6 +74,11 @@ fuzz-dispatch: native dll $(if $(filter win64,$(WINARCH)),win64)
 
 leak-long: native dll $(if $(filter win64,$(WINARCH)),win64)
 	cd $(BUILD)/$(WINARCH) && TREL_LONG_USE_CALLS=10000 ctest --output-on-failure -R 'wine\.(setup|cleanup|long_use)'
+
+# The most exposed readers fuzzed 30 minutes each; the grown corpora replace the seed corpora minimised.
+fuzz-hostile: $(BUILD)/fuzz/build.ninja
+	cmake --build $(BUILD)/fuzz -j $(JOBS)
+	FUZZ_SECONDS=$(or $(HOSTILE_SECONDS),1800) JOBS=$(JOBS) bash scripts/fuzz-hostile.sh $(abspath $(BUILD))/fuzz
 
 bench: native
 	BUILD_DIR=$(abspath $(BUILD)) bash scripts/bench.sh
