@@ -166,11 +166,14 @@ TEST_F(Programs, PhotoEditorMissingAsksForTheProgram)
             HWND dialog = FindWindowA("#32770", nullptr);
             if (dialog == nullptr || GetParent(dialog) != m_parent)
                 continue;
-            dialogSeen = true;
-            HWND types = GetDlgItem(dialog, 0x470);  // the file-type box
+            // The dialog's window may show before its file-type box is filled: wait for the text.
+            HWND types = GetDlgItem(dialog, 0x470);
             wchar_t text[256] = {};
             if (types != nullptr)
                 GetWindowTextW(types, text, 256);
+            if (text[0] == L'\0' && i < 190)
+                continue;
+            dialogSeen = true;
             filterShown = text;
             PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
         }

@@ -8,6 +8,7 @@
 
 #include "TrelClientHelper_h.h"
 #include "client_common.h"
+#include "client_fixture.h"
 #include "fake_browser_site.h"
 
 namespace {
@@ -24,25 +25,13 @@ void MapDomain(const wchar_t* domain, const wchar_t* host, DWORD zone)
     RegCloseKey(h);
 }
 
-std::wstring ThreadErrorText()
-{
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, info.Put()) != S_OK || info.Get() == nullptr)
-        return std::wstring();
-    Bstr text;
-    info->GetDescription(text.Put());
-    return text.Text();
-}
 
-class Zones : public ::testing::Test
+class Zones : public ClientHelperTest
 {
 protected:
     void SetUp() override
     {
-        CoInitialize(nullptr);
-        ASSERT_EQ(CoCreateInstance(CLSID_ClientHelper, nullptr, CLSCTX_INPROC_SERVER, IID_IClientHelper,
-                                   m_helper.PutVoid()),
-                  S_OK);
+        ClientHelperTest::SetUp();
         char temp[MAX_PATH];
         GetTempPathA(MAX_PATH, temp);
         m_file = std::string(temp) + "trel_zones.txt";
@@ -57,8 +46,7 @@ protected:
     {
         Site(nullptr);
         DeleteFileA(m_file.c_str());
-        m_helper.Reset();
-        CoUninitialize();
+        ClientHelperTest::TearDown();
     }
     void Site(IUnknown* site)
     {
@@ -77,7 +65,6 @@ protected:
         return hr;
     }
 
-    ComPtr<IClientHelper> m_helper;
     std::string m_file;
 };
 

@@ -11,6 +11,7 @@
 
 #include "TrelClientHelper_h.h"
 #include "client_common.h"
+#include "client_fixture.h"
 
 namespace {
 
@@ -44,14 +45,19 @@ std::vector<std::string> FilesIn(const std::string& folder)
     return names;
 }
 
-std::wstring ErrorText()
+
+// Runs `call` with the process's temporary folder (the component's working folder) set to `folder`.
+template <class Call>
+auto WithTemporaryFolder(const std::string& folder, Call call)
 {
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, info.Put()) != S_OK || info.Get() == nullptr)
-        return std::wstring();
-    Bstr text;
-    info->GetDescription(text.Put());
-    return text.Text();
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    SetEnvironmentVariableA("TMP", folder.c_str());
+    SetEnvironmentVariableA("TEMP", folder.c_str());
+    auto result = call();
+    SetEnvironmentVariableA("TMP", temp);
+    SetEnvironmentVariableA("TEMP", temp);
+    return result;
 }
 
 std::wstring Wide(const std::string& s)
@@ -65,23 +71,7 @@ std::string LogPath()
     return Narrow(dll.substr(0, dll.rfind(L'\\') + 1)) + "trel_log.txt";
 }
 
-class Injection : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        CoInitialize(nullptr);
-        ASSERT_EQ(CoCreateInstance(CLSID_ClientHelper, nullptr, CLSCTX_INPROC_SERVER, IID_IClientHelper,
-                                   m_helper.PutVoid()),
-                  S_OK);
-    }
-    void TearDown() override
-    {
-        m_helper.Reset();
-        CoUninitialize();
-    }
-    ComPtr<IClientHelper> m_helper;
-};
+using Injection = ClientHelperTest;
 
 const wchar_t kSaveFailed[] = L"CClientHelper::ResizePicture()\r\nНе удалось сохранить файл.";
 
@@ -95,16 +85,16 @@ TEST_F(Injection, LogLockedOrNotAFile)
     HANDLE lock = CreateFileA(log.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
     EXPECT_EQ(m_helper->EncodeFile(missing, res.Put()), DISP_E_EXCEPTION);
-    EXPECT_FALSE(ErrorText().empty());
+    EXPECT_FALSE(ThreadErrorText().empty());
     EXPECT_EQ(m_helper->ResizePicture(missing, 640, 480, VARIANT_FALSE, res.Put()), E_FAIL);
-    EXPECT_NE(ErrorText().find(L"CClientHelper::ResizePicture()\r\n"), std::wstring::npos);
+    EXPECT_NE(ThreadErrorText().find(L"CClientHelper::ResizePicture()\r\n"), std::wstring::npos);
     CloseHandle(lock);
 
     // A folder where the log file should be: nothing can be written there.
     ASSERT_TRUE(MoveFileExA(log.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING));
     ASSERT_TRUE(CreateDirectoryA(log.c_str(), nullptr));
     EXPECT_EQ(m_helper->ResizePicture(missing, 640, 480, VARIANT_FALSE, res.Put()), E_FAIL);
-    EXPECT_NE(ErrorText().find(L"CClientHelper::ResizePicture()\r\n"), std::wstring::npos);
+    EXPECT_NE(ThreadErrorText().find(L"CClientHelper::ResizePicture()\r\n"), std::wstring::npos);
     LONG key = 0;
     EXPECT_TRUE(FAILED(m_helper->ReadKey(Bstr(L"COM98"), nullptr, 0, &key)));
     RemoveDirectoryA(log.c_str());
@@ -119,13 +109,13 @@ TEST_F(Injection, TemporaryFolderMissing)
     const std::string picture = std::string(temp) + "trel_injection.bmp";
     ASSERT_TRUE(CopyFileA((std::string(std::getenv("TREL_PICTURE_DIR")) + "\\photo.bmp").c_str(), picture.c_str(),
                           FALSE));
-    SetEnvironmentVariableA("TMP", "C:\\trel-no-such-temp");
-    SetEnvironmentVariableA("TEMP", "C:\\trel-no-such-temp");
     Bstr name(Wide(picture).c_str()), res;
-    HRESULT hr = m_helper->ResizePicture(name, 640, 480, VARIANT_TRUE, res.Put());
-    std::wstring text = ErrorText();
-    SetEnvironmentVariableA("TMP", temp);
-    SetEnvironmentVariableA("TEMP", temp);
+    std::wstring text;
+    HRESULT hr = WithTemporaryFolder("C:\\trel-no-such-temp", [&] {
+        HRESULT result = m_helper->ResizePicture(name, 640, 480, VARIANT_TRUE, res.Put());
+        text = ThreadErrorText();
+        return result;
+    });
     EXPECT_TRUE(FAILED(hr));
     EXPECT_EQ(text.rfind(L"CClientHelper::ResizePicture()\r\n", 0), 0u) << Narrow(text);
     EXPECT_EQ(GetFileAttributesA("C:\\trel-no-such-temp"), INVALID_FILE_ATTRIBUTES);
@@ -145,7 +135,7 @@ TEST_F(Injection, DiskFullWhileAPictureIsSaved)
     ASSERT_GT(original.size(), 5000000u);
     Bstr name(Wide(picture).c_str()), res;
     EXPECT_EQ(m_helper->ResizePicture(name, 640, 480, VARIANT_FALSE, res.Put()), E_FAIL);
-    EXPECT_EQ(ErrorText(), kSaveFailed);
+    EXPECT_EQ(ThreadErrorText(), kSaveFailed);
     // The old picture is whole and nothing else was left on the drive.
     EXPECT_TRUE(ReadAll(picture) == original) << "the picture changed";
     EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"photo.bmp"});
@@ -153,14 +143,12 @@ TEST_F(Injection, DiskFullWhileAPictureIsSaved)
     // The same with the working folder on the full drive: the copy cannot be made.
     const std::string work = folder + "work\\";
     CreateDirectoryA(work.c_str(), nullptr);
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    SetEnvironmentVariableA("TMP", work.c_str());
-    SetEnvironmentVariableA("TEMP", work.c_str());
-    HRESULT hr = m_helper->ResizePicture(name, 640, 480, VARIANT_TRUE, res.Put());
-    std::wstring text = ErrorText();
-    SetEnvironmentVariableA("TMP", temp);
-    SetEnvironmentVariableA("TEMP", temp);
+    std::wstring text;
+    HRESULT hr = WithTemporaryFolder(work, [&] {
+        HRESULT result = m_helper->ResizePicture(name, 640, 480, VARIANT_TRUE, res.Put());
+        text = ThreadErrorText();
+        return result;
+    });
     EXPECT_TRUE(FAILED(hr));
     EXPECT_EQ(text.rfind(L"CClientHelper::ResizePicture()\r\n", 0), 0u) << Narrow(text);
     EXPECT_TRUE(FilesIn(work).empty()) << "a half-written copy was left: " << FilesIn(work).front();
