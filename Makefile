@@ -5,7 +5,8 @@ SETUP_STAMP := $(BUILD)/.setup-ok
 WINARCH    := $(shell /usr/lib/wine/wine --version >/dev/null 2>&1 && echo win32 || echo win64)
 CMAKE_GEN  := -G Ninja -Wno-dev
 
-.PHONY: all setup dll native win64 test test-native test-asan test-fuzz fuzz-long bench test-wine demo clean
+.PHONY: all setup dll native win64 test test-native test-asan test-fuzz fuzz-long bench test-wine demo clean \
+        fuzz-dispatch leak-long fuzz-hostile
 
 all: dll native
 
@@ -62,6 +63,22 @@ test-fuzz: $(BUILD)/fuzz/build.ninja
 
 fuzz-long:
 	$(MAKE) test-fuzz FUZZ_SECONDS=600
+
+# Longer runs of the Wine tier's script-argument fuzzer (FUZZ_CALLS calls from FUZZ_SEED) and of the
+# long-use check (10,000 calls per path).
+FUZZ_CALLS ?= 100000
+FUZZ_SEED  ?= 20261208
+fuzz-dispatch: native dll $(if $(filter win64,$(WINARCH)),win64)
+	cd $(BUILD)/$(WINARCH) && TREL_FUZZ_CALLS=$(FUZZ_CALLS) TREL_FUZZ_SEED=$(FUZZ_SEED) \
+	  ctest --output-on-failure -R 'wine\.(setup|cleanup|dispatch_fuzz)'
+
+leak-long: native dll $(if $(filter win64,$(WINARCH)),win64)
+	cd $(BUILD)/$(WINARCH) && TREL_LONG_USE_CALLS=10000 ctest --output-on-failure -R 'wine\.(setup|cleanup|long_use)'
+
+# The most exposed readers fuzzed 30 minutes each; the grown corpora replace the seed corpora minimised.
+fuzz-hostile: $(BUILD)/fuzz/build.ninja
+	cmake --build $(BUILD)/fuzz -j $(JOBS)
+	FUZZ_SECONDS=$(or $(HOSTILE_SECONDS),1800) JOBS=$(JOBS) bash scripts/fuzz-hostile.sh $(abspath $(BUILD))/fuzz
 
 bench: native
 	BUILD_DIR=$(abspath $(BUILD)) bash scripts/bench.sh

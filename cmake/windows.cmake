@@ -38,7 +38,7 @@ add_custom_command(
 add_custom_target(trel_porthost_idl DEPENDS ${TREL_GEN}/PortHostProxy.tlb ${TREL_GEN}/PortHostProxy_h.h)
 
 set(TREL_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
-set(TREL_SYSTEM_LIBS ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32 setupapi kernel32)
+set(TREL_SYSTEM_LIBS ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32 setupapi urlmon kernel32)
 
 # Everything of the component but its entry points, so that Windows unit tests can drive it.
 add_library(trelshell STATIC
@@ -49,6 +49,7 @@ add_library(trelshell STATIC
   src/framework/Undo.cpp
   src/shell/CallFrame.cpp
   src/shell/ClientHelper.cpp
+  src/shell/SiteZone.cpp
   src/shell/Registrar.cpp
   src/picture/WorkFolder.cpp
   src/picture/PictureCommands.cpp

@@ -26,7 +26,7 @@ add_dependencies(win_unit_tests porthost_standin)
 
 # A C++ client of the registered DLL.
 file(GLOB TREL_WIN_CLIENT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/client_*.cpp)
-add_executable(win_client_tests ${TREL_WIN_CLIENT_SOURCES} ${TREL_GEN}/TrelClientHelper_i.c)
+add_executable(win_client_tests ${TREL_WIN_CLIENT_SOURCES} tests/wine/fake_browser_site.c ${TREL_GEN}/TrelClientHelper_i.c)
 add_dependencies(win_client_tests trel_idl TrelClientHelper)
 target_include_directories(win_client_tests PRIVATE ${TREL_GEN} src)
 target_link_libraries(win_client_tests PRIVATE gtest gtest_main ole32 oleaut32 uuid advapi32 user32 version ${TREL_STATIC_RUNTIME})
@@ -188,3 +188,34 @@ trel_wine_command(wine.camera_script ${TREL_CAMERA_RUN}
   WINEPATH=Z:${CMAKE_BINARY_DIR}/cdsdk TREL_CAMERA_DATA=Z:${TREL_CAMERA_DATA}
   TREL_CDSDK_CONFIG=Z:${CMAKE_BINARY_DIR}/cdsdk/script.cfg TREL_CDSDK_RECORD=Z:${CMAKE_BINARY_DIR}/cdsdk/script.log
   ${TREL_WINE_RUN} --cscript ${CMAKE_SOURCE_DIR}/tests/scripts/camera/release.vbs)
+
+# Script arguments fuzzed through IDispatch::Invoke (a fixed seed; `make fuzz-dispatch` runs longer).
+add_executable(dispatch_fuzz tests/wine/dispatch_fuzz.cpp ${TREL_GEN}/TrelClientHelper_i.c)
+add_dependencies(dispatch_fuzz trel_idl TrelClientHelper)
+target_include_directories(dispatch_fuzz PRIVATE ${TREL_GEN} src tests/wine)
+target_link_libraries(dispatch_fuzz PRIVATE ole32 oleaut32 uuid user32 ${TREL_STATIC_RUNTIME})
+set_target_properties(dispatch_fuzz PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/nochipid)
+trel_wine_command(wine.dispatch_fuzz ${CMAKE_SOURCE_DIR}/scripts/dispatch-fuzz.sh $<TARGET_FILE:dispatch_fuzz>)
+set_tests_properties(wine.dispatch_fuzz PROPERTIES TIMEOUT 7200)
+
+# Long use: every available method many times on its success and failure paths, then unloading.
+# The paint program's stand-in goes beside it; reader models on ptys give the reading methods a success.
+add_executable(long_use tests/wine/long_use.cpp ${TREL_GEN}/TrelClientHelper_i.c)
+add_dependencies(long_use trel_idl TrelClientHelper standin_mspaint standin_trel_photoed)
+target_include_directories(long_use PRIVATE ${TREL_GEN} src tests/wine)
+target_link_libraries(long_use PRIVATE gtest gtest_main ole32 oleaut32 uuid psapi ${TREL_STATIC_RUNTIME})
+set_target_properties(long_use PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/longuse)
+add_custom_command(TARGET long_use POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:standin_mspaint> ${CMAKE_BINARY_DIR}/longuse/
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:standin_trel_photoed> ${CMAKE_BINARY_DIR}/longuse/)
+trel_wine_command(wine.long_use ${TREL_PTY} 35 asciikey number=1A2B3C4D -- ${TREL_PTY} 36 hodtest number=173 --
+  ${TREL_WINE_RUN} $<TARGET_FILE:long_use>)
+set_tests_properties(wine.long_use PROPERTIES TIMEOUT 7200)
+
+# The log locked or not a file, the temporary folder missing, the disk full while saving.
+add_executable(failure_injection tests/wine/failure_injection.cpp ${TREL_GEN}/TrelClientHelper_i.c)
+add_dependencies(failure_injection trel_idl TrelClientHelper)
+target_include_directories(failure_injection PRIVATE ${TREL_GEN} src tests/wine)
+target_link_libraries(failure_injection PRIVATE gtest gtest_main ole32 oleaut32 uuid ${TREL_STATIC_RUNTIME})
+set_target_properties(failure_injection PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/nochipid)
+trel_wine_command(wine.failure_injection ${CMAKE_SOURCE_DIR}/scripts/failure-injection.sh $<TARGET_FILE:failure_injection>)

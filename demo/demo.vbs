@@ -6,7 +6,7 @@ dllPath = WScript.Arguments(0)
 Set shell = CreateObject("WScript.Shell")
 Set fso = CreateObject("Scripting.FileSystemObject")
 
-Set helper = CreateObject("TrelClientHelper.ClientHelper")
+Set helper = WScript.CreateObject("TrelClientHelper.ClientHelper")
 WScript.Echo "Объект создан: " & TypeName(helper) & " (ProgID TrelClientHelper.ClientHelper)"
 WScript.Echo "Рабочая папка для снимков: " & fso.GetSpecialFolder(2) & "\"
 

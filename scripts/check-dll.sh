@@ -5,7 +5,7 @@ set -euo pipefail
 dll="$1"
 objdump_bin="${OBJDUMP:-x86_64-w64-mingw32-objdump}"
 dump="$("$objdump_bin" -p "$dll")"
-allowed="kernel32 user32 gdi32 advapi32 ole32 oleaut32 shell32 comdlg32 comctl32 msvcrt setupapi winmm version shlwapi uuid"
+allowed="kernel32 user32 gdi32 advapi32 ole32 oleaut32 shell32 comdlg32 comctl32 msvcrt setupapi winmm version shlwapi uuid urlmon"
 bad=0
 imports=$(echo "$dump" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sed 's/\.dll$//' | sort -u)
 for d in $imports; do

@@ -13,6 +13,7 @@
 #include "reading/ReadHodTestDlg.h"
 #include "reading/ReadKeyDlg.h"
 #include "shell/CallFrame.h"
+#include "shell/SiteZone.h"
 #include "framework/ErrorReport.h"
 
 namespace {
@@ -240,6 +241,8 @@ CClientHelper::~CClientHelper()
     }
     g_pCurrentObject = nullptr;
     DestroyScannerObject();
+    if (m_pSite != nullptr)
+        m_pSite->Release();
     ModuleUnlock();
 }
 
@@ -280,6 +283,8 @@ STDMETHODIMP CClientHelper::CInnerUnknown::QueryInterface(REFIID riid, void** pp
         *ppv = static_cast<ISupportErrorInfo*>(m_pThis);
     else if (riid == IID_IConnectionPointContainer)
         *ppv = static_cast<IConnectionPointContainer*>(m_pThis);
+    else if (riid == IID_IObjectWithSite)
+        *ppv = static_cast<IObjectWithSite*>(m_pThis);
     else
         return E_NOINTERFACE;
     static_cast<IUnknown*>(*ppv)->AddRef();
@@ -312,6 +317,28 @@ STDMETHODIMP_(ULONG) CClientHelper::AddRef()
 STDMETHODIMP_(ULONG) CClientHelper::Release()
 {
     return m_pControlling->Release();
+}
+
+// ---- IObjectWithSite ----
+
+STDMETHODIMP CClientHelper::SetSite(IUnknown* pUnkSite)
+{
+    if (pUnkSite != nullptr)
+        pUnkSite->AddRef();
+    if (m_pSite != nullptr)
+        m_pSite->Release();
+    m_pSite = pUnkSite;
+    return S_OK;
+}
+
+STDMETHODIMP CClientHelper::GetSite(REFIID riid, void** ppvSite)
+{
+    if (ppvSite == nullptr)
+        return E_POINTER;
+    *ppvSite = nullptr;
+    if (m_pSite == nullptr)
+        return E_FAIL;
+    return m_pSite->QueryInterface(riid, ppvSite);
 }
 
 // ---- ISupportErrorInfo, IConnectionPointContainer ----
@@ -406,6 +433,7 @@ STDMETHODIMP CClientHelper::SelectPicturePart(LONG, BSTR strFileName, VARIANT_BO
         return E_POINTER;
     *pstrRes = nullptr;
     return RunInFrame(L"CClientHelper::SelectPicturePart()", [&] {
+        RequireTrustedPage(m_pSite, "SelectPicturePart");
         if (NarrowName(strFileName).empty())
             return;
         NotAvailable("SelectPicturePart");
@@ -418,6 +446,7 @@ STDMETHODIMP CClientHelper::ReleasePicture(LONG iSize, LONG iQuality, BSTR* pstr
         return E_POINTER;
     *pstrRes = nullptr;  // a failed call never leaves the caller's old value behind
     return RunInFrame(L"CClientHelper::ReleasePicture()", [&] {
+        RequireTrustedPage(m_pSite, "ReleasePicture");
         *pstrRes = SysAllocString(FromAnsi(ReleasePictureBody(iSize, iQuality, 1)).c_str());
     });
 }
@@ -429,6 +458,7 @@ STDMETHODIMP CClientHelper::ResizePicture(BSTR strFileName, LONG iDefWidth, LONG
         return E_POINTER;
     *pstrRes = nullptr;
     return RunInFrame(L"CClientHelper::ResizePicture()", [&] {
+        RequireTrustedPage(m_pSite, "ResizePicture");
         std::string result = ResizePictureBody(NarrowName(strFileName), iDefWidth, iDefHeight, bCopyRes != VARIANT_FALSE);
         if (!result.empty())
             *pstrRes = SysAllocString(FromAnsi(result).c_str());
@@ -442,6 +472,7 @@ STDMETHODIMP CClientHelper::OpenPictureWith(LONG hParentWnd, BSTR bstrFileName, 
         return E_POINTER;
     *pstrRes = nullptr;
     return RunInFrame(L"CClientHelper::OpenPictureWith()", [&] {
+        RequireTrustedPage(m_pSite, "OpenPictureWith");
         std::string result = OpenPictureWithBody(WindowFromLong(hParentWnd), NarrowName(bstrFileName),
                                                  NarrowName(bstrProgName), bCopyRes != VARIANT_FALSE,
                                                  m_strEditorCommand);
@@ -452,8 +483,10 @@ STDMETHODIMP CClientHelper::OpenPictureWith(LONG hParentWnd, BSTR bstrFileName, 
 
 STDMETHODIMP CClientHelper::PrintPicture(LONG hParentWnd, BSTR strFileName)
 {
-    return RunInFrame(L"CClientHelper::PrintPicture()",
-                      [&] { PrintPictureBody(WindowFromLong(hParentWnd), NarrowName(strFileName)); });
+    return RunInFrame(L"CClientHelper::PrintPicture()", [&] {
+        RequireTrustedPage(m_pSite, "PrintPicture");
+        PrintPictureBody(WindowFromLong(hParentWnd), NarrowName(strFileName));
+    });
 }
 
 STDMETHODIMP CClientHelper::EncodeFile(BSTR strFileName, BSTR* pstrRes)
@@ -461,7 +494,10 @@ STDMETHODIMP CClientHelper::EncodeFile(BSTR strFileName, BSTR* pstrRes)
     if (pstrRes == nullptr)
         return E_POINTER;
     *pstrRes = nullptr;  // a failed call never leaves the caller's old value behind
-    return RunInFrame(L"CClientHelper::EncodeFile()", [&] { *pstrRes = EncodeFileBody(NarrowName(strFileName)); });
+    return RunInFrame(L"CClientHelper::EncodeFile()", [&] {
+        RequireTrustedPage(m_pSite, "EncodeFile");
+        *pstrRes = EncodeFileBody(NarrowName(strFileName));
+    });
 }
 
 STDMETHODIMP CClientHelper::ReleasePicture2(LONG iSize, LONG iQuality, LONG iFlash, BSTR* pstrRes)
@@ -470,6 +506,7 @@ STDMETHODIMP CClientHelper::ReleasePicture2(LONG iSize, LONG iQuality, LONG iFla
         return E_POINTER;
     *pstrRes = nullptr;  // a failed call never leaves the caller's old value behind
     return RunInFrame(L"CClientHelper::ReleasePicture()", [&] {
+        RequireTrustedPage(m_pSite, "ReleasePicture2");
         *pstrRes = SysAllocString(FromAnsi(ReleasePictureBody(iSize, iQuality, iFlash)).c_str());
     });
 }
@@ -488,7 +525,10 @@ STDMETHODIMP CClientHelper::GetPictureFromCam(LONG, BSTR* pstrRes)
     if (pstrRes == nullptr)
         return E_POINTER;
     *pstrRes = nullptr;
-    return RunInFrame(L"CClientHelper::GetPictureFromCam()", [&] { NotAvailable("GetPictureFromCam"); });
+    return RunInFrame(L"CClientHelper::GetPictureFromCam()", [&] {
+        RequireTrustedPage(m_pSite, "GetPictureFromCam");
+        NotAvailable("GetPictureFromCam");
+    });
 }
 
 STDMETHODIMP CClientHelper::ScanPicture(LONG, VARIANT_BOOL, BSTR* pstrRes)
@@ -496,7 +536,10 @@ STDMETHODIMP CClientHelper::ScanPicture(LONG, VARIANT_BOOL, BSTR* pstrRes)
     if (pstrRes == nullptr)
         return E_POINTER;
     *pstrRes = nullptr;
-    return RunInFrame(L"CClientHelper::ScanPicture()", [&] { NotAvailable("ScanPicture"); });
+    return RunInFrame(L"CClientHelper::ScanPicture()", [&] {
+        RequireTrustedPage(m_pSite, "ScanPicture");
+        NotAvailable("ScanPicture");
+    });
 }
 
 STDMETHODIMP CClientHelper::SelectScanSource(LONG, VARIANT_BOOL* pbSelected)

@@ -6,7 +6,10 @@
 
 #include "TrelClientHelper_h.h"
 
-class CClientHelper : public ISupportErrorInfo, public IConnectionPointContainer, public IClientHelper
+class CClientHelper : public ISupportErrorInfo,
+                      public IConnectionPointContainer,
+                      public IObjectWithSite,
+                      public IClientHelper
 {
 public:
     // Creates an object, stand-alone or aggregated by pOuter (which must ask for IUnknown).
@@ -24,6 +27,10 @@ public:
     // IConnectionPointContainer
     STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
     STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
+
+    // IObjectWithSite: a web browser that hosts the object tells it the page it is on.
+    STDMETHODIMP SetSite(IUnknown* pUnkSite) override;
+    STDMETHODIMP GetSite(REFIID riid, void** ppvSite) override;
 
     // IDispatch
     STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override;
@@ -77,6 +84,7 @@ private:
     IUnknown* m_pControlling;   // the outer object when aggregated, else m_inner
     LONG m_cRef = 0;
     std::string m_strEditorCommand;
+    IUnknown* m_pSite = nullptr;  // the host's site, when it gave one
 };
 
 // Type information of IClientHelper from the registered type library (or the module's own

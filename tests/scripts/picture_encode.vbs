@@ -2,7 +2,7 @@
 ' cannot be opened.
 Dim o, folder, path, f, r, nl, logPath, before
 nl = Chr(13) & Chr(10)
-Set o = CreateObject("TrelClientHelper.ClientHelper")
+Set o = WScript.CreateObject("TrelClientHelper.ClientHelper")
 folder = gFso.GetSpecialFolder(2) & "\"
 logPath = gFso.GetParentFolderName(gDllPath) & "\trel_log.txt"
 

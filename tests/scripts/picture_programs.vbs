@@ -47,7 +47,7 @@ Sub NewPicture()
     f.Close
 End Sub
 
-Set o = CreateObject("TrelClientHelper.ClientHelper")
+Set o = WScript.CreateObject("TrelClientHelper.ClientHelper")
 
 ' The program as given: upper-cased, not quoted, the file in quotes, shown maximised.
 NewPicture
@@ -99,7 +99,7 @@ Check InStr(LogTail(), "Не удалось запустить программ�
 ' "photoed" stands for the registered editor; the last four characters of its command are dropped.
 Const editorKey = "HKCR\Applications\PhotoEd.exe\shell\open\command\"
 sh.RegWrite editorKey, editor & " ""%1""", "REG_SZ"
-Set o = CreateObject("TrelClientHelper.ClientHelper")
+Set o = WScript.CreateObject("TrelClientHelper.ClientHelper")
 NewPicture
 Configure editor, 0
 r = o.OpenPictureWith(0, picture, "photoed", False)

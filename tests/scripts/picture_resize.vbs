@@ -4,7 +4,7 @@
 ' pictures of every format fail with string 102.
 Dim o, nl, folder, r, before, snapshot, f, name, logPath
 nl = Chr(13) & Chr(10)
-Set o = CreateObject("TrelClientHelper.ClientHelper")
+Set o = WScript.CreateObject("TrelClientHelper.ClientHelper")
 folder = gFso.GetSpecialFolder(2) & "\"
 logPath = gFso.GetParentFolderName(gDllPath) & "\trel_log.txt"
 Const kLoadFailed = "Не удалось загрузить файл с изображением."

@@ -124,9 +124,9 @@ End Sub
 
 ' ---- both ProgIDs give working objects ----
 Dim objA, objB, before
-Set objA = CreateObject("TrelClientHelper.ClientHelper")
-Set objB = CreateObject(kProgId)
-Check Not (objA Is objB), "each CreateObject gives an object of its own"
+Set objA = WScript.CreateObject("TrelClientHelper.ClientHelper")
+Set objB = WScript.CreateObject(kProgId)
+Check Not (objA Is objB), "each WScript.CreateObject gives an object of its own"
 CallCase objA, "SelectPicturePart('')"
 CheckEqual gNum, 0, "object by the version-independent ProgID answers a call"
 CallCase objB, "SelectPicturePart('')"
@@ -141,7 +141,7 @@ CheckEqual gNum, 0, "and releases its scanner session"
 
 ' ---- every method whose body is not built yet: number, source, description, one log entry ----
 Dim o, cases, i, name, context, entries
-Set o = CreateObject("TrelClientHelper.ClientHelper")
+Set o = WScript.CreateObject("TrelClientHelper.ClientHelper")
 cases = Array( _
     "SelectPicturePart", "CClientHelper::SelectPicturePart()", "SelectPicturePart", _
     "GetPictureFromCam", "CClientHelper::GetPictureFromCam()", "GetPictureFromCam", _

@@ -1,8 +1,8 @@
 ' The object by both ProgIDs, optional arguments left out, failures as a script sees them.
 Dim o, o1, r, nl
 nl = Chr(13) & Chr(10)
-Set o = CreateObject("TrelClientHelper.ClientHelper")
-Set o1 = CreateObject("TrelClientHelper.ClientHelper.1")
+Set o = WScript.CreateObject("TrelClientHelper.ClientHelper")
+Set o1 = WScript.CreateObject("TrelClientHelper.ClientHelper.1")
 Check IsObject(o) And IsObject(o1), "created by both ProgIDs"
 CheckEqual TypeName(o), "IClientHelper", "type name from the type library"
 

@@ -12,6 +12,8 @@
 
 #include "TrelClientHelper_h.h"
 #include "client_common.h"
+#include "client_fixture.h"
+#include "log_keeper.h"
 
 namespace {
 
@@ -42,41 +44,24 @@ int CountInLog(const std::string& text)
     return n;
 }
 
-class FailingCalls : public ::testing::Test
+// Calls `call` `count` times; every call must fail. Memory is read after the first 100 calls, once
+// the heaps have settled, and at the end. Returns the growth in bytes.
+long GrowthOver(int count, const std::function<HRESULT()>& call)
 {
-protected:
-    void SetUp() override
-    {
-        CoInitialize(nullptr);
-        ASSERT_EQ(CoCreateInstance(CLSID_ClientHelper, nullptr, CLSCTX_INPROC_SERVER, IID_IClientHelper,
-                                   m_helper.PutVoid()),
-                  S_OK);
-    }
-    void TearDown() override
-    {
-        m_helper.Reset();
-        CoUninitialize();
-    }
-
-    // Calls `call` `count` times; every call must fail. Memory is read after the first 100 calls,
-    // once the heaps have settled, and at the end. Returns the growth in bytes.
-    long GrowthOver(int count, const std::function<HRESULT()>& call)
-    {
-        SIZE_T settled = 0;
-        for (int i = 0; i < count; ++i) {
-            HRESULT hr = call();
-            if (SUCCEEDED(hr)) {
-                ADD_FAILURE() << "call " << i << " succeeded";
-                return 0;
-            }
-            if (i == 99)
-                settled = CommittedBytes();
+    SIZE_T settled = 0;
+    for (int i = 0; i < count; ++i) {
+        HRESULT hr = call();
+        if (SUCCEEDED(hr)) {
+            ADD_FAILURE() << "call " << i << " succeeded";
+            return 0;
         }
-        return long(CommittedBytes()) - long(settled);
+        if (i == 99)
+            settled = CommittedBytes();
     }
+    return long(CommittedBytes()) - long(settled);
+}
 
-    ComPtr<IClientHelper> m_helper;
-};
+using FailingCalls = ClientHelperTest;
 
 int Calls()
 {
@@ -109,6 +94,7 @@ TEST_F(FailingCalls, MissingChipIdLibraryLoggedOnce)
 
 TEST_F(FailingCalls, MemoryStaysFlat)
 {
+    CLogSizeKeeper keepLog;
     const int n = Calls();
     Bstr missing(L"C:\\trel-no-such-folder\\no-such-picture.jpg");
     Bstr noPort(L"COM98");

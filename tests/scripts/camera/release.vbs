@@ -53,7 +53,7 @@ Sub ExpectFailure(what)
 End Sub
 
 ForgetRecord
-Set o = CreateObject("TrelClientHelper.ClientHelper")
+Set o = WScript.CreateObject("TrelClientHelper.ClientHelper")
 
 ' A thumbnail and a JPEG picture: two consecutive names, the thumbnail gone, the picture returned.
 Configure thumb & nl & jpeg

@@ -2,7 +2,7 @@
 ' adapter with the key 89ABCDEF on COM12, a packet reader (DEADBEEF) on COM13, a Hod-Test (number
 ' 42) on COM15.
 Dim o, r
-Set o = CreateObject("TrelClientHelper.ClientHelper")
+Set o = WScript.CreateObject("TrelClientHelper.ClientHelper")
 r = o.ReadKey("COM14")
 CheckEqual r, &HC0FFEE, "ReadKey(""COM14"") gives the key's number"
 r = o.ReadKey("COM12")
