@@ -149,3 +149,19 @@ target_include_directories(serial_readloops PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(serial_readloops PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
 add_dependencies(serial_readloops porthost_standin)
 trel_wine_test(wine.serial_readloops $<TARGET_FILE:serial_readloops>)
+
+# The video frame dialog and GetPictureFromCam against the system's DirectShow and the capture
+# source stand-in (trelcam.dll beside the test program, registered by each test with its options);
+# once more inside a 640 x 480 virtual desktop for the small-screen sizing.
+add_library(trelcam SHARED tests/standins/trelcam.cpp)
+set_target_properties(trelcam PROPERTIES PREFIX "" OUTPUT_NAME trelcam)
+target_link_libraries(trelcam PRIVATE ole32 oleaut32 uuid strmiids advapi32 ${TREL_STATIC_RUNTIME})
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_link_options(trelcam PRIVATE -Wl,--kill-at)
+endif()
+add_executable(video_capture tests/wine/video_capture.cpp tests/wine/unit_main.cpp ${TREL_RC})
+target_link_libraries(video_capture PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
+add_dependencies(video_capture trelcam TrelClientHelper)
+trel_wine_test(wine.video_capture $<TARGET_FILE:video_capture> --gtest_filter=-VideoDialogSmallScreen.*)
+trel_wine_command(wine.video_capture_small ${CMAKE_SOURCE_DIR}/scripts/wine-desktop.sh 640x480
+  $<TARGET_FILE:video_capture> --gtest_filter=VideoDialogSmallScreen.*)

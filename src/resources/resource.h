@@ -28,3 +28,7 @@
 #define IDC_STATUS 233
 #define IDC_COM_RADIO 248
 #define IDC_USB_RADIO 250
+
+// The video frame dialog and its frame.
+#define IDD_VIDEO 217
+#define IDC_VIDEO_FRAME 201

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "acquire/VideoGraphDlg.h"
 #include "framework/AfxException.h"
 #include "framework/Module.h"
 #include "picture/PictureCommands.h"
@@ -478,12 +479,16 @@ STDMETHODIMP CClientHelper::ReadHodTest(BSTR strPortNr, IDispatch* pDispUI, LONG
                       [&] { ReadHodTestBody(NarrowName(strPortNr), pDispUI, WindowFromLong(hParentWnd), piRes); });
 }
 
-STDMETHODIMP CClientHelper::GetPictureFromCam(LONG, BSTR* pstrRes)
+STDMETHODIMP CClientHelper::GetPictureFromCam(LONG hParentWnd, BSTR* pstrRes)
 {
     if (pstrRes == nullptr)
         return E_POINTER;
     *pstrRes = nullptr;
-    return RunInFrame(L"CClientHelper::GetPictureFromCam()", [&] { NotAvailable("GetPictureFromCam"); });
+    return RunInFrame(L"CClientHelper::GetPictureFromCam()", [&] {
+        const std::string result = GetPictureFromCamBody(WindowFromLong(hParentWnd), GetWorkFolder());
+        if (!result.empty())
+            *pstrRes = SysAllocString(FromAnsi(result).c_str());
+    });
 }
 
 STDMETHODIMP CClientHelper::ScanPicture(LONG, VARIANT_BOOL, BSTR* pstrRes)
