@@ -18,6 +18,7 @@
 
 #include "acquire/VideoGraphDlg.h"
 #include "codecs/codec.h"
+#include "framework/ErrorReport.h"
 #include "framework/Module.h"
 #include "resources/resource.h"
 #include "screenshot.h"
@@ -580,6 +581,31 @@ TEST_F(VideoDialogTest, GrabFailuresEndTheDialogBeforeTheyReachTheCaller)
         EXPECT_TRUE(FramesIn(m_folder).empty()) << c.options;
     }
     DestroyWindow(parent);
+}
+
+// The warning box's caption: the failure's source, else the owner's title, else "TREL ERROR";
+// its text: the system's message, the description and the code.
+TEST(VideoErrorBox, CaptionAndText)
+{
+    ICreateErrorInfo* create = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(CreateErrorInfo(&create));
+    create->SetSource(const_cast<LPOLESTR>(L"TrelClientHelper.ClientHelper.1"));
+    create->SetDescription(const_cast<LPOLESTR>(L"Failed to start graph!"));
+    IErrorInfo* info = nullptr;
+    create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info));
+    create->Release();
+    const _com_error withSource(E_FAIL, info, false);
+    HWND owner = CreateWindowExW(0, L"STATIC", L"Окно клиента", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(ErrorBoxCaption(withSource, owner), L"TrelClientHelper.ClientHelper.1");
+    EXPECT_EQ(ErrorBoxCaption(_com_error(E_FAIL), owner), L"Окно клиента");
+    EXPECT_EQ(ErrorBoxCaption(_com_error(E_FAIL), nullptr), L"TREL ERROR");
+    DestroyWindow(owner);
+
+    const std::wstring text = ErrorBoxText(withSource);
+    const std::wstring system = FromAnsi(SystemMessageText(E_FAIL));
+    ASSERT_FALSE(system.empty());
+    EXPECT_EQ(text, system + L"\r\nFailed to start graph!\r\nhr = 0x80004005");
+    EXPECT_EQ(ErrorBoxText(_com_error(E_FAIL)), system + L"\r\nhr = 0x80004005") << "no description, no line for it";
 }
 
 // Run inside a 640 x 480 virtual desktop (see cmake/winetests.cmake): the dialog opens maximised.
