@@ -16,6 +16,7 @@
 
 #include <sys/mman.h>
 
+#include "acquire/VideoFrame.h"
 #include "codecs/codec.h"
 #include "picture/PixelOps.h"
 
@@ -269,6 +270,22 @@ int BenchEncode(const char* in, const char* out, const char* options)
     return Save(out, options, pic);
 }
 
+// The video frame dialog's JPEG write of a grabbed frame, from a binary PPM of the same pixels.
+int BenchFrame(const char* in, const char* out)
+{
+    Picture pic;
+    if (!ReadPpm(in, pic)) {
+        std::fprintf(stderr, "trelimg: %s: not a binary PPM\n", in);
+        return 1;
+    }
+    VideoFrame frame;
+    frame.width = pic.header.width;
+    frame.height = pic.header.height;
+    frame.rows.assign(pic.rows.data(), pic.rows.data() + codec_stride(frame.width, 24) * size_t(frame.height));
+    const int rc = WriteFrameJpeg(out, frame);
+    return rc == CODEC_OK ? 0 : Fail(CODEC_FORMAT_JPEG, rc, out);
+}
+
 // The component's ResizePicture pipeline: load, 24 bits, the standard size (the height decides for
 // portraits), averaging stretch, save with the format's defaults (GIF with its edge colour made
 // transparent, as the bitmap object saves it). A picture already of that size is not rewritten in place.
@@ -401,6 +418,8 @@ int main(int argc, char** argv)
         return BenchPixels(argv[2], cmd.c_str() + 6);
     if (cmd == "bench-decode" && argc >= 3)
         return BenchDecode(argv[2]);
+    if (cmd == "bench-frame" && argc >= 4)
+        return BenchFrame(argv[2], argv[3]);
     if (cmd == "bench-encode" && argc >= 4)
         return BenchEncode(argv[2], argv[3], argc > 4 ? argv[4] : "");
     if (cmd == "reduce" && argc >= 5) {

@@ -442,7 +442,18 @@ TEST_F(VideoDialogTest, OkSavesTheFrameShownAsJpegAndTwoGrabsNeverShareAName)
     Decoded again;
     EXPECT_TRUE(DecodeJpeg(result, again)) << "the first frame is still there";
 
-    // The JPEG write alone, on this frame's pixels (for the comparison with cjpeg in the bench).
+    // The JPEG write alone, on this frame's pixels; the pixels are kept for the comparison with
+    // cjpeg in the benchmarks.
+    int ppm = 0;
+    ASSERT_EQ(codec_guess_format("video_frame.ppm", &ppm), CODEC_OK);
+    ImageHeader ppmHeader = {};
+    ppmHeader.width = picture.width;
+    ppmHeader.height = picture.height;
+    ppmHeader.bpp = 24;
+    const int fd = codec_io_create("video_frame.ppm", codec_mode_write_binary());
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(codec_write("video_frame.ppm", fd, ppm, &ppmHeader, nullptr, picture.rows.data(), ""), CODEC_OK);
+    codec_io_close(fd);
     VideoFrame pixels;
     pixels.width = picture.width;
     pixels.height = picture.height;
