@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "codecs/codec.h"
 
@@ -60,30 +61,26 @@ size_t VideoFrameBytes(int32_t width, int32_t height, int bitCount, uint32_t com
     return codec_stride(width, 24) * static_cast<size_t>(rowsCount);
 }
 
-FrameCopyResult CopyGrabbedFrame(const unsigned char* buffer, size_t size, int32_t width, int32_t height,
+FrameCopyResult TakeGrabbedFrame(std::vector<unsigned char>&& buffer, size_t size, int32_t width, int32_t height,
                                  int bitCount, uint32_t compression, bool grey, VideoFrame& frame)
 {
     const size_t expected = VideoFrameBytes(width, height, bitCount, compression);
-    if (expected == 0 || buffer == nullptr)
+    if (expected == 0)
         return FrameCopyResult::BadFormat;
-    if (size != expected)
+    if (size != expected || buffer.size() < expected)
         return FrameCopyResult::SizeMismatch;
-    const bool topDown = height < 0;
-    const int32_t rowsCount = topDown ? -height : height;
+    const int32_t rowsCount = height < 0 ? -height : height;
     const size_t stride = codec_stride(width, 24);
-    frame.width = width;
-    frame.height = rowsCount;
-    frame.rows.resize(expected);
-    if (!topDown) {
-        std::memcpy(frame.rows.data(), buffer, expected);
-    } else {
-        for (int32_t y = 0; y < rowsCount; ++y)
-            std::memcpy(&frame.rows[stride * static_cast<size_t>(rowsCount - 1 - y)], buffer + stride * size_t(y),
-                        stride);
+    buffer.resize(expected);
+    if (height < 0) {
+        for (int32_t top = 0, bottom = rowsCount - 1; top < bottom; ++top, --bottom)
+            std::swap_ranges(buffer.begin() + std::ptrdiff_t(stride * size_t(top)),
+                             buffer.begin() + std::ptrdiff_t(stride * size_t(top + 1)),
+                             buffer.begin() + std::ptrdiff_t(stride * size_t(bottom)));
     }
     if (grey) {
         for (int32_t y = 0; y < rowsCount; ++y) {
-            unsigned char* p = &frame.rows[stride * static_cast<size_t>(y)];
+            unsigned char* p = &buffer[stride * static_cast<size_t>(y)];
             for (int32_t x = 0; x < width; ++x, p += 3) {
                 // ITU-R BT.601 weights in 8-bit fixed point
                 const unsigned luma = (29u * p[0] + 150u * p[1] + 77u * p[2] + 128u) >> 8;
@@ -91,22 +88,29 @@ FrameCopyResult CopyGrabbedFrame(const unsigned char* buffer, size_t size, int32
             }
         }
     }
+    frame.width = width;
+    frame.height = rowsCount;
+    frame.rows = std::move(buffer);
     return FrameCopyResult::Ok;
 }
 
 int WriteFrameJpeg(const std::string& fileName, const VideoFrame& frame)
 {
-    if (frame.width <= 0 || frame.height <= 0 ||
-        frame.rows.size() != codec_stride(frame.width, 24) * static_cast<size_t>(frame.height))
+    return WriteFrameJpeg(fileName, frame.width, frame.height, frame.rows.data(), frame.rows.size());
+}
+
+int WriteFrameJpeg(const std::string& fileName, int32_t width, int32_t height, const unsigned char* rows, size_t size)
+{
+    if (width <= 0 || height <= 0 || rows == nullptr || size != codec_stride(width, 24) * static_cast<size_t>(height))
         return CODEC_ERR_SIZE;
     ImageHeader header = {};
-    header.width = frame.width;
-    header.height = frame.height;
+    header.width = width;
+    header.height = height;
     header.bpp = 24;
     const int fd = codec_io_create(fileName.c_str(), codec_mode_write_binary());
     if (fd < 0)
         return CODEC_ERR_WRITE;
-    int rc = codec_write(fileName.c_str(), fd, CODEC_FORMAT_JPEG, &header, nullptr, frame.rows.data(), "quality=95");
+    int rc = codec_write(fileName.c_str(), fd, CODEC_FORMAT_JPEG, &header, nullptr, rows, "quality=95");
     if (codec_io_close(fd) != 0 && rc == CODEC_OK)
         rc = CODEC_ERR_WRITE;
     if (rc != CODEC_OK)

@@ -47,12 +47,13 @@ struct VideoFrame
 size_t VideoFrameBytes(int32_t width, int32_t height, int bitCount, uint32_t compression);
 
 enum class FrameCopyResult { Ok, BadFormat, SizeMismatch };
-// Takes the grabber's buffer of `size` bytes for a bitmap header of width x height (a negative
-// height means rows top-down) into `frame`; only a buffer of exactly the header's size is taken.
+// Takes over the grabber's buffer, `size` bytes of it filled, for a bitmap header of width x height
+// (a negative height means rows top-down) as `frame`; only exactly the header's size is taken.
 // With `grey` every pixel becomes its luminance in all three channels.
-FrameCopyResult CopyGrabbedFrame(const unsigned char* buffer, size_t size, int32_t width, int32_t height,
+FrameCopyResult TakeGrabbedFrame(std::vector<unsigned char>&& buffer, size_t size, int32_t width, int32_t height,
                                  int bitCount, uint32_t compression, bool grey, VideoFrame& frame);
 
 // Writes the frame as a JPEG file (quality 95) through the picture codecs; the codec's result code.
 // A file left behind by a failed write is removed.
 int WriteFrameJpeg(const std::string& fileName, const VideoFrame& frame);
+int WriteFrameJpeg(const std::string& fileName, int32_t width, int32_t height, const unsigned char* rows, size_t size);

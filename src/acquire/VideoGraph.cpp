@@ -1,5 +1,6 @@
 #include "acquire/VideoGraph.h"
 
+#include <utility>
 #include <vector>
 
 #include "acquire/VideoGuids.h"
@@ -241,14 +242,15 @@ VideoFrame CTrelVideoGraph::GrabFrame(bool grey)
                                          size, static_cast<long>(header.biWidth), static_cast<long>(header.biHeight),
                                          static_cast<unsigned long>(expected))
                                   .c_str());
+    // The grabber writes straight into the frame's rows, never more than they hold.
     std::vector<unsigned char> buffer(expected);
     long copied = static_cast<long>(expected);
     Check(m_grabber->GetCurrentBuffer(&copied, reinterpret_cast<long*>(buffer.data())),
           "Failed to get a frame from Sample Grabber filter");
     VideoFrame frame;
     // A frame that changed size between the two calls is as wrong as one that never fitted.
-    if (CopyGrabbedFrame(buffer.data(), static_cast<size_t>(copied), header.biWidth, header.biHeight,
-                         header.biBitCount, header.biCompression, grey, frame) != FrameCopyResult::Ok)
+    if (copied <= 0 || TakeGrabbedFrame(std::move(buffer), static_cast<size_t>(copied), header.biWidth, header.biHeight,
+                                        header.biBitCount, header.biCompression, grey, frame) != FrameCopyResult::Ok)
         ThrowComError(E_FAIL, FormatText("The frame from Sample Grabber filter has %ld bytes; a frame of %ldx%ld"
                                          " has %lu",
                                          copied, static_cast<long>(header.biWidth),

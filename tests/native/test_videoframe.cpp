@@ -77,23 +77,25 @@ std::vector<unsigned char> SmallFrame()
 TEST(GrabbedFrame, OnlyABufferOfTheFormatsExactSizeIsTaken)
 {
     const std::vector<unsigned char> rows = SmallFrame();
+    auto take = [&](size_t filled, int32_t w, int32_t h, int bits, uint32_t compression, VideoFrame& frame) {
+        std::vector<unsigned char> buffer = rows;
+        return TakeGrabbedFrame(std::move(buffer), filled, w, h, bits, compression, false, frame);
+    };
     VideoFrame frame;
-    EXPECT_EQ(CopyGrabbedFrame(rows.data(), rows.size(), 3, 2, 24, 0, false, frame), FrameCopyResult::Ok);
+    EXPECT_EQ(take(rows.size(), 3, 2, 24, 0, frame), FrameCopyResult::Ok);
     EXPECT_EQ(frame.width, 3);
     EXPECT_EQ(frame.height, 2);
     EXPECT_EQ(frame.rows, rows);
     VideoFrame untouched;
-    EXPECT_EQ(CopyGrabbedFrame(rows.data(), rows.size() - 1, 3, 2, 24, 0, false, untouched),
-              FrameCopyResult::SizeMismatch);
-    EXPECT_EQ(CopyGrabbedFrame(rows.data(), rows.size() + 12, 3, 2, 24, 0, false, untouched),
-              FrameCopyResult::SizeMismatch);
+    EXPECT_EQ(take(rows.size() - 1, 3, 2, 24, 0, untouched), FrameCopyResult::SizeMismatch);
+    EXPECT_EQ(take(rows.size() + 12, 3, 2, 24, 0, untouched), FrameCopyResult::SizeMismatch);
+    EXPECT_EQ(take(rows.size(), 3, 3, 24, 0, untouched), FrameCopyResult::SizeMismatch) << "more than the buffer holds";
     EXPECT_TRUE(untouched.rows.empty());
-    EXPECT_EQ(CopyGrabbedFrame(rows.data(), rows.size(), 3, 2, 32, 0, false, untouched), FrameCopyResult::BadFormat);
-    EXPECT_EQ(CopyGrabbedFrame(rows.data(), rows.size(), 3, 2, 24, 1, false, untouched), FrameCopyResult::BadFormat);
-    EXPECT_EQ(CopyGrabbedFrame(rows.data(), rows.size(), 0, 2, 24, 0, false, untouched), FrameCopyResult::BadFormat);
-    EXPECT_EQ(CopyGrabbedFrame(rows.data(), rows.size(), 3, 0, 24, 0, false, untouched), FrameCopyResult::BadFormat);
-    EXPECT_EQ(CopyGrabbedFrame(rows.data(), rows.size(), 100000, 2, 24, 0, false, untouched),
-              FrameCopyResult::BadFormat);
+    EXPECT_EQ(take(rows.size(), 3, 2, 32, 0, untouched), FrameCopyResult::BadFormat);
+    EXPECT_EQ(take(rows.size(), 3, 2, 24, 1, untouched), FrameCopyResult::BadFormat);
+    EXPECT_EQ(take(rows.size(), 0, 2, 24, 0, untouched), FrameCopyResult::BadFormat);
+    EXPECT_EQ(take(rows.size(), 3, 0, 24, 0, untouched), FrameCopyResult::BadFormat);
+    EXPECT_EQ(take(rows.size(), 100000, 2, 24, 0, untouched), FrameCopyResult::BadFormat);
     EXPECT_EQ(VideoFrameBytes(640, 480, 24, 0), 921600u);
     EXPECT_EQ(VideoFrameBytes(641, 1, 24, 0), 1924u);  // rows padded to 4 bytes
 }
@@ -102,11 +104,13 @@ TEST(GrabbedFrame, TopDownRowsAreTurnedAndGreyKeepsThreeChannels)
 {
     const std::vector<unsigned char> rows = SmallFrame();
     VideoFrame frame;
-    ASSERT_EQ(CopyGrabbedFrame(rows.data(), rows.size(), 3, -2, 24, 0, false, frame), FrameCopyResult::Ok);
+    ASSERT_EQ(TakeGrabbedFrame(std::vector<unsigned char>(rows), rows.size(), 3, -2, 24, 0, false, frame),
+              FrameCopyResult::Ok);
     EXPECT_EQ(frame.height, 2);
     EXPECT_EQ(frame.rows[0], 10) << "the top row given first ends up last";
     EXPECT_EQ(frame.rows[12], 0);
-    ASSERT_EQ(CopyGrabbedFrame(rows.data(), rows.size(), 3, 2, 24, 0, true, frame), FrameCopyResult::Ok);
+    ASSERT_EQ(TakeGrabbedFrame(std::vector<unsigned char>(rows), rows.size(), 3, 2, 24, 0, true, frame),
+              FrameCopyResult::Ok);
     const unsigned luma = (29u * 1 + 150u * 100 + 77u * 200 + 128u) >> 8;
     EXPECT_EQ(frame.rows[3], luma);
     EXPECT_EQ(frame.rows[4], luma);
