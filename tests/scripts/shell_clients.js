@@ -81,8 +81,6 @@ var notBuilt = [
     ["ReleasePicture", "CClientHelper::ReleasePicture()", "ReleasePicture", function () { return o.ReleasePicture(640, 80); }],
     ["ReleasePicture2", "CClientHelper::ReleasePicture()", "ReleasePicture2",
         function () { return o.ReleasePicture2(640, 80, 1); }],
-    ["GetPictureFromCam", "CClientHelper::GetPictureFromCam()", "GetPictureFromCam",
-        function () { return o.GetPictureFromCam(0); }],
     ["ScanPicture", "CClientHelper::ScanPicture()", "ScanPicture", function () { return o.ScanPicture(0, false); }],
     ["SelectScanSource", "CClientHelper::SelectScanSource()", "SelectScanSource",
         function () { return o.SelectScanSource(0); }]

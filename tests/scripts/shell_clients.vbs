@@ -134,7 +134,7 @@ CheckEqual gNum, 0, "object by the versioned ProgID answers a call"
 CallCase objA, "ReleasePicture"
 CheckEqual gSrc, kProgId, "a failure of the version-independent object names the versioned ProgID"
 Set objA = Nothing
-CallCase objB, "GetPictureFromCam"
+CallCase objB, "ScanPicture"
 CheckEqual Hex(gNum), kNotImpl, "the other object still works after one is released"
 CallCase objB, "DestroyScanWindow"
 CheckEqual gNum, 0, "and releases its scanner session"
@@ -146,7 +146,6 @@ cases = Array( _
     "SelectPicturePart", "CClientHelper::SelectPicturePart()", "SelectPicturePart", _
     "ReleasePicture", "CClientHelper::ReleasePicture()", "ReleasePicture", _
     "ReleasePicture2", "CClientHelper::ReleasePicture()", "ReleasePicture2", _
-    "GetPictureFromCam", "CClientHelper::GetPictureFromCam()", "GetPictureFromCam", _
     "ScanPicture", "CClientHelper::ScanPicture()", "ScanPicture", _
     "SelectScanSource", "CClientHelper::SelectScanSource()", "SelectScanSource")
 For i = 0 To UBound(cases) Step 3
