@@ -164,6 +164,8 @@ add_executable(video_capture tests/wine/video_capture.cpp tests/wine/unit_main.c
 target_link_libraries(video_capture PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
 add_dependencies(video_capture trelcam TrelClientHelper)
 trel_wine_command(wine.video_capture ${CMAKE_SOURCE_DIR}/scripts/wine-unmanaged.sh
-  $<TARGET_FILE:video_capture> --gtest_filter=-VideoDialogSmallScreen.*)
+  $<TARGET_FILE:video_capture> --gtest_filter=-VideoDialogSmallScreen.*:VideoScriptDriver.*)
 trel_wine_command(wine.video_capture_small ${CMAKE_SOURCE_DIR}/scripts/wine-unmanaged.sh --desktop 640x480
   $<TARGET_FILE:video_capture> --gtest_filter=VideoDialogSmallScreen.*)
+trel_wine_command(wine.video_script ${CMAKE_SOURCE_DIR}/tests/wine/video_script.sh $<TARGET_FILE:video_capture>
+  ${CMAKE_SOURCE_DIR}/tests/scripts/video/getpicture.vbs)

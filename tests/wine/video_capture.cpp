@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -652,6 +653,31 @@ TEST(VideoDialogSmallScreen, OpensMaximised)
                });
     EXPECT_TRUE(zoomed);
     EXPECT_GE(window.right - window.left, GetSystemMetrics(SM_CXSCREEN) - 20);
+}
+
+// The driver of the script client (tests/wine/video_script.sh, tests/scripts/video/getpicture.vbs):
+// OK in the first dialog, Cancel in the second, and, with the device gone, OK in the warning.
+TEST(VideoScriptDriver, OkThenCancelThenTheWarning)
+{
+    auto camera = std::make_unique<Camera>("");
+    ASSERT_TRUE(camera->Registered());
+    if (FILE* f = std::fopen("video_driver.ready", "wb"))
+        std::fclose(f);
+    HWND dialog = WaitFor(FindVideoDialog, 60000);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(WaitForLog("first frame"));
+    Sleep(200);
+    Press(dialog, IDOK);
+    for (int i = 0; i < 500 && IsWindow(dialog); ++i)
+        Sleep(20);
+    dialog = WaitFor(FindVideoDialog);
+    ASSERT_NE(dialog, nullptr);
+    camera.reset();  // the next call finds no device
+    Press(dialog, IDCANCEL);
+    HWND box = WaitFor(FindMessageBox);
+    ASSERT_NE(box, nullptr);
+    EXPECT_NE(WindowText(GetDlgItem(box, 0xFFFF)).find(L"No capture devices found!"), std::wstring::npos);
+    Press(box, IDOK);
 }
 
 // The automation method through the registered component, as a client program calls it.
