@@ -38,7 +38,7 @@ add_custom_command(
 add_custom_target(trel_porthost_idl DEPENDS ${TREL_GEN}/PortHostProxy.tlb ${TREL_GEN}/PortHostProxy_h.h)
 
 set(TREL_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
-set(TREL_SYSTEM_LIBS ole32 oleaut32 uuid advapi32 user32 gdi32 comdlg32 setupapi urlmon kernel32)
+set(TREL_SYSTEM_LIBS ole32 oleaut32 uuid strmiids advapi32 user32 gdi32 comdlg32 setupapi urlmon kernel32)
 
 # Everything of the component but its entry points, so that Windows unit tests can drive it.
 add_library(trelshell STATIC
@@ -78,6 +78,9 @@ target_sources(trelshell PRIVATE
   src/acquire/Progress.cpp
   src/acquire/Camera.cpp
 )
+
+# The video capture graph and its dialog (DirectShow).
+target_sources(trelshell PRIVATE src/acquire/VideoGraph.cpp src/acquire/VideoGraphDlg.cpp)
 add_dependencies(trelshell trel_idl trel_porthost_idl)
 target_include_directories(trelshell PUBLIC src ${TREL_GEN} src/resources)
 target_link_libraries(trelshell PUBLIC trelcore ${TREL_SYSTEM_LIBS})

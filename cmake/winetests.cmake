@@ -219,3 +219,23 @@ target_include_directories(failure_injection PRIVATE ${TREL_GEN} src tests/wine)
 target_link_libraries(failure_injection PRIVATE gtest gtest_main ole32 oleaut32 uuid ${TREL_STATIC_RUNTIME})
 set_target_properties(failure_injection PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/nochipid)
 trel_wine_command(wine.failure_injection ${CMAKE_SOURCE_DIR}/scripts/failure-injection.sh $<TARGET_FILE:failure_injection>)
+
+# The video frame dialog and GetPictureFromCam against the system's DirectShow and the capture
+# source stand-in (trelcam.dll beside the test program, registered by each test with its options);
+# once more inside a 640 x 480 virtual desktop for the small-screen sizing. Wine manages
+# their windows itself, so that closing a dialog is not held up waiting for a window manager.
+add_library(trelcam SHARED tests/standins/trelcam.cpp)
+set_target_properties(trelcam PROPERTIES PREFIX "" OUTPUT_NAME trelcam)
+target_link_libraries(trelcam PRIVATE ole32 oleaut32 uuid strmiids advapi32 ${TREL_STATIC_RUNTIME})
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_link_options(trelcam PRIVATE -Wl,--kill-at)
+endif()
+add_executable(video_capture tests/wine/video_capture.cpp tests/wine/unit_main.cpp ${TREL_RC})
+target_link_libraries(video_capture PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
+add_dependencies(video_capture trelcam TrelClientHelper)
+trel_wine_command(wine.video_capture ${CMAKE_SOURCE_DIR}/scripts/wine-unmanaged.sh
+  $<TARGET_FILE:video_capture> --gtest_filter=-VideoDialogSmallScreen.*:VideoScriptDriver.*)
+trel_wine_command(wine.video_capture_small ${CMAKE_SOURCE_DIR}/scripts/wine-unmanaged.sh --desktop 640x480
+  $<TARGET_FILE:video_capture> --gtest_filter=VideoDialogSmallScreen.*)
+trel_wine_command(wine.video_script ${CMAKE_SOURCE_DIR}/tests/wine/video_script.sh $<TARGET_FILE:video_capture>
+  ${CMAKE_SOURCE_DIR}/tests/scripts/video/getpicture.vbs)

@@ -33,3 +33,7 @@
 #define IDD_CAMERA_PROGRESS 129
 #define IDC_CAMERA_PROGRESS 1010
 #define IDS_CAMERA_FINISHING 3101
+
+// The video frame dialog and its frame.
+#define IDD_VIDEO 217
+#define IDC_VIDEO_FRAME 201

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "acquire/Camera.h"
+#include "acquire/VideoGraphDlg.h"
 #include "framework/AfxException.h"
 #include "framework/Module.h"
 #include "picture/PictureCommands.h"
@@ -520,14 +521,16 @@ STDMETHODIMP CClientHelper::ReadHodTest(BSTR strPortNr, IDispatch* pDispUI, LONG
                       [&] { ReadHodTestBody(NarrowName(strPortNr), pDispUI, WindowFromLong(hParentWnd), piRes); });
 }
 
-STDMETHODIMP CClientHelper::GetPictureFromCam(LONG, BSTR* pstrRes)
+STDMETHODIMP CClientHelper::GetPictureFromCam(LONG hParentWnd, BSTR* pstrRes)
 {
     if (pstrRes == nullptr)
         return E_POINTER;
     *pstrRes = nullptr;
     return RunInFrame(L"CClientHelper::GetPictureFromCam()", [&] {
         RequireTrustedPage(m_pSite, "GetPictureFromCam");
-        NotAvailable("GetPictureFromCam");
+        const std::string result = GetPictureFromCamBody(WindowFromLong(hParentWnd), GetWorkFolder());
+        if (!result.empty())
+            *pstrRes = SysAllocString(FromAnsi(result).c_str());
     });
 }
 

@@ -79,8 +79,6 @@ var o = new ActiveXObject("TrelClientHelper.ClientHelper");
 var notBuilt = [
     ["SelectPicturePart", "CClientHelper::SelectPicturePart()", "SelectPicturePart",
         function () { return o.SelectPicturePart(0, "photo.jpg"); }],
-    ["GetPictureFromCam", "CClientHelper::GetPictureFromCam()", "GetPictureFromCam",
-        function () { return o.GetPictureFromCam(0); }],
     ["ScanPicture", "CClientHelper::ScanPicture()", "ScanPicture", function () { return o.ScanPicture(0, false); }],
     ["SelectScanSource", "CClientHelper::SelectScanSource()", "SelectScanSource",
         function () { return o.SelectScanSource(0); }]

@@ -134,7 +134,7 @@ CheckEqual gNum, 0, "object by the versioned ProgID answers a call"
 CallCase objA, "ReleasePicture"
 CheckEqual gSrc, kProgId, "a failure of the version-independent object names the versioned ProgID"
 Set objA = Nothing
-CallCase objB, "GetPictureFromCam"
+CallCase objB, "ScanPicture"
 CheckEqual Hex(gNum), kNotImpl, "the other object still works after one is released"
 CallCase objB, "DestroyScanWindow"
 CheckEqual gNum, 0, "and releases its scanner session"
@@ -144,7 +144,6 @@ Dim o, cases, i, name, context, entries
 Set o = WScript.CreateObject("TrelClientHelper.ClientHelper")
 cases = Array( _
     "SelectPicturePart", "CClientHelper::SelectPicturePart()", "SelectPicturePart", _
-    "GetPictureFromCam", "CClientHelper::GetPictureFromCam()", "GetPictureFromCam", _
     "ScanPicture", "CClientHelper::ScanPicture()", "ScanPicture", _
     "SelectScanSource", "CClientHelper::SelectScanSource()", "SelectScanSource")
 For i = 0 To UBound(cases) Step 3
