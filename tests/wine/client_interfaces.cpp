@@ -657,7 +657,6 @@ INSTANTIATE_TEST_SUITE_P(
                           Bstr res;
                           return p->SelectPicturePart(0, Bstr(kSomePicture), VARIANT_FALSE, 0, 0, res.Put());
                       }},
-                      }},
         PendingMethod{"ScanPicture", L"CClientHelper::ScanPicture()",
                       [](IClientHelper* p) {
                           Bstr res;
