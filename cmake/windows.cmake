@@ -70,6 +70,8 @@ add_library(trelshell STATIC
   src/reading/CardReader.cpp
   ${TREL_GEN}/TrelClientHelper_i.c
 )
+# TWAIN scanning
+target_sources(trelshell PRIVATE src/acquire/Twain.cpp)
 add_dependencies(trelshell trel_idl trel_porthost_idl)
 target_include_directories(trelshell PUBLIC src ${TREL_GEN} src/resources)
 target_link_libraries(trelshell PUBLIC trelcore ${TREL_SYSTEM_LIBS})
