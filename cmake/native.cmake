@@ -32,6 +32,9 @@ include(GoogleTest)
 gtest_discover_tests(native_tests TEST_PREFIX "native." DISCOVERY_TIMEOUT 60)
 
 # Device models and line tools for the Wine tests.
+# The scanner stand-in's A4 page as a PPM, for the benchmarks.
+add_executable(scanpage tests/tools/scanpage.cpp)
+target_include_directories(scanpage PRIVATE tests)
 add_executable(ptycom tests/tools/ptycom.cpp)
 target_link_libraries(ptycom PRIVATE trelline)
 

@@ -164,5 +164,9 @@ add_executable(scan_twain tests/wine/scan_twain.cpp ${TREL_GEN}/TrelClientHelper
 add_dependencies(scan_twain trel_idl TrelClientHelper twain_source)
 target_include_directories(scan_twain PRIVATE ${TREL_GEN} src ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(scan_twain PRIVATE trelshell gtest gtest_main psapi ${TREL_STATIC_RUNTIME})
+add_executable(scan_host tests/wine/scan_host.cpp)
+target_link_libraries(scan_host PRIVATE user32 ${TREL_STATIC_RUNTIME})
+add_dependencies(scan_twain scan_host)
 trel_wine_command(wine.scan_twain ${CMAKE_SOURCE_DIR}/tests/wine/scan_twain.sh
-  $<TARGET_FILE:twain_source> $<TARGET_FILE:scan_twain>)
+  $<TARGET_FILE:twain_source> $<TARGET_FILE:scan_twain> $<TARGET_FILE:scan_host>
+  ${CMAKE_SOURCE_DIR}/tests/scripts/scan/scan.vbs)

@@ -549,6 +549,10 @@ void CTwainWork::RunSourceLoop(CSourceWindowWatch& watch)
     // A thread timer wakes the loop when no message comes, so that a source whose windows are
     // gone, or a parent window that was destroyed, ends the scan.
     const UINT_PTR timer = SetTimer(nullptr, 0, kWatchPeriodMs, nullptr);
+    // The source's window is there once it is enabled, however soon it goes.
+    watch.SourceWindowsGone();
+    // Only a parent that goes away during the scan ends it.
+    const bool parentAlive = m_hParent != nullptr && IsWindow(m_hParent);
     bool quit = false;
     WPARAM quitCode = 0;
     MSG msg;
@@ -565,7 +569,7 @@ void CTwainWork::RunSourceLoop(CSourceWindowWatch& watch)
         if (!m_bSourceOpen)
             break;
         if (msg.message == WM_TIMER && msg.hwnd == nullptr && msg.wParam == timer) {
-            if (m_hParent != nullptr && !IsWindow(m_hParent)) {
+            if (parentAlive && !IsWindow(m_hParent)) {
                 LogScanProblem("CTwainWork::Scan: the parent window is gone; the scan ends", __FILE__, __LINE__);
                 break;
             }

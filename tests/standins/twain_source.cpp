@@ -5,6 +5,7 @@
 // one key=value a line:
 //   record=PATH          append every triplet received (and its answer) to PATH
 //   image=WxHxBPP        the page: 1, 8 or 24 bits (default 320x240x24)
+//   content=quadrants|photo  four coloured quadrants, or (24 bits) a photograph-like page
 //   ui=dialog|none       a window with "Scan" and "Cancel" buttons, or an image ready at once
 //   cancel=request|silent  "Cancel" asks to be closed, or just closes the window
 //   xfercount=ok|checkstatus  answer the first setting of CAP_XFERCOUNT with TWRC_CHECKSTATUS
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "acquire/TwainRecords.h"
 #include "twain_pattern.h"
@@ -31,6 +33,7 @@ HINSTANCE g_hInstance = nullptr;
 struct Config {
     std::string record;
     int width = 320, height = 240, bpp = 24;
+    bool photo = false;
     bool dialog = true;
     bool silentCancel = false;
     bool checkStatus = false;
@@ -102,6 +105,8 @@ void ReadConfig()
             g_config.record = value;
         else if (key == "image")
             std::sscanf(value.c_str(), "%dx%dx%d", &g_config.width, &g_config.height, &g_config.bpp);
+        else if (key == "content")
+            g_config.photo = value == "photo";
         else if (key == "ui")
             g_config.dialog = value == "dialog";
         else if (key == "cancel")
@@ -172,9 +177,14 @@ void ShowSourceWindow(HWND hParent)
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.lpszClassName = kWindowClass;
     RegisterClassA(&wc);
-    g_hWindow = CreateWindowExA(WS_EX_DLGMODALFRAME, kWindowClass, "Trel Test Scanner",
-                                WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, 120, 120, 260, 120,
-                                IsWindow(hParent) ? hParent : nullptr, nullptr, g_hInstance, nullptr);
+    for (HWND owner : {IsWindow(hParent) ? hParent : nullptr, static_cast<HWND>(nullptr)}) {
+        g_hWindow = CreateWindowExA(WS_EX_DLGMODALFRAME, kWindowClass, "Trel Test Scanner",
+                                    WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, 120, 120, 260, 120, owner,
+                                    nullptr, g_hInstance, nullptr);
+        Record("  window=%s owner=%s error=%lu", g_hWindow ? "yes" : "no", owner ? "parent" : "none", GetLastError());
+        if (g_hWindow != nullptr)
+            break;
+    }
     CreateWindowExA(0, "BUTTON", "Scan", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, 20, 30, 100, 28, g_hWindow,
                     reinterpret_cast<HMENU>(IDOK), g_hInstance, nullptr);
     CreateWindowExA(0, "BUTTON", "Cancel", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 135, 30, 100, 28, g_hWindow,
@@ -260,11 +270,19 @@ HGLOBAL MakePage()
         }
     }
     BYTE* rows = reinterpret_cast<BYTE*>(table + colours);
+    std::vector<double> waveX(w), waveY(h), waveXY(size_t(w) + h);
+    for (int x = 0; x < w; ++x)
+        waveX[x] = ScanPhotoWaveX(x);
+    for (int y = 0; y < h; ++y)
+        waveY[y] = ScanPhotoWaveY(y);
+    for (int i = 0; i < w + h; ++i)
+        waveXY[i] = ScanPhotoWaveXY(i);
     for (int y = 0; y < h; ++y) {
         BYTE* row = rows + size_t(h - 1 - y) * stride;  // bottom-up
         for (int x = 0; x < w; ++x) {
             if (bpp == 24) {
-                const ScanRgb c = ScanPatternColour(x, y, w, h, 24);
+                const ScanRgb c = g_config.photo ? ScanPhotoPixelFrom(x, y, waveX[x], waveY[y], waveXY[x + y])
+                                                 : ScanPatternColour(x, y, w, h, 24);
                 row[3 * x] = c.b;
                 row[3 * x + 1] = c.g;
                 row[3 * x + 2] = c.r;
