@@ -35,6 +35,7 @@ gtest_discover_tests(native_tests TEST_PREFIX "native." DISCOVERY_TIMEOUT 60)
 # The scanner stand-in's A4 page as a PPM, for the benchmarks.
 add_executable(scanpage tests/tools/scanpage.cpp)
 target_include_directories(scanpage PRIVATE tests)
+target_link_libraries(scanpage PRIVATE trelcore)
 add_executable(ptycom tests/tools/ptycom.cpp)
 target_link_libraries(ptycom PRIVATE trelline)
 
