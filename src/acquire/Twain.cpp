@@ -37,18 +37,19 @@ void LogScanProblem(const std::string& text, const char* file, int line)
 
 // Visible top-level windows of this process. The source's user interface runs in the caller's
 // thread, so the windows that appear after it is enabled are the source's (or the caller's own).
+BOOL CALLBACK AddVisibleProcessWindow(HWND hWnd, LPARAM lParam)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hWnd, &pid);
+    if (pid == GetCurrentProcessId() && IsWindowVisible(hWnd))
+        reinterpret_cast<std::set<HWND>*>(lParam)->insert(hWnd);
+    return TRUE;
+}
+
 std::set<HWND> VisibleProcessWindows()
 {
     std::set<HWND> windows;
-    EnumWindows(
-        [](HWND hWnd, LPARAM lParam) -> BOOL {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(hWnd, &pid);
-            if (pid == GetCurrentProcessId() && IsWindowVisible(hWnd))
-                reinterpret_cast<std::set<HWND>*>(lParam)->insert(hWnd);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&windows));
+    EnumWindows(AddVisibleProcessWindow, reinterpret_cast<LPARAM>(&windows));
     return windows;
 }
 

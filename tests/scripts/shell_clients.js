@@ -82,11 +82,14 @@ var notBuilt = [
     ["ReleasePicture2", "CClientHelper::ReleasePicture()", "ReleasePicture2",
         function () { return o.ReleasePicture2(640, 80, 1); }],
     ["GetPictureFromCam", "CClientHelper::GetPictureFromCam()", "GetPictureFromCam",
-        function () { return o.GetPictureFromCam(0); }],
-    ["ScanPicture", "CClientHelper::ScanPicture()", "ScanPicture", function () { return o.ScanPicture(0, false); }],
-    ["SelectScanSource", "CClientHelper::SelectScanSource()", "SelectScanSource",
-        function () { return o.SelectScanSource(0); }]
+        function () { return o.GetPictureFromCam(0); }]
 ];
+// Scanning without a window: no session can open the manager; nothing scanned, no error.
+r = attempt(function () { return o.ScanPicture(0, false); });
+check(r.ok && r.value === "", "ScanPicture(0, false) returns an empty path: " + describe(r));
+r = attempt(function () { return o.SelectScanSource(0); });
+check(r.ok && r.value === false, "SelectScanSource(0) returns false: " + describe(r));
+o.DestroyScanWindow();
 for (var i = 0; i < notBuilt.length; i++) {
     var name = notBuilt[i][0], context = notBuilt[i][1], before = logEntries().count;
     r = attempt(notBuilt[i][3]);

@@ -14,29 +14,32 @@ namespace {
 
 // A visible top-level window of another process: a dialog with a list (the selection dialog, its
 // title in the user's language), or a window with this title.
+struct ForeignSearch {
+    const char* title;
+    HWND found;
+};
+
+BOOL CALLBACK MatchForeign(HWND hWnd, LPARAM lParam)
+{
+    ForeignSearch* s = reinterpret_cast<ForeignSearch*>(lParam);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hWnd, &pid);
+    char text[128] = {}, cls[16] = {};
+    GetWindowTextA(hWnd, text, sizeof(text));
+    GetClassNameA(hWnd, cls, sizeof(cls));
+    const bool match = s->title ? std::string(text) == s->title
+                                : std::string(cls) == "#32770" && FindWindowExA(hWnd, nullptr, "ListBox", nullptr);
+    if (pid != GetCurrentProcessId() && IsWindowVisible(hWnd) && match) {
+        s->found = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 HWND FindForeign(const char* title)
 {
-    struct Search {
-        const char* title;
-        HWND found;
-    } search{title, nullptr};
-    EnumWindows(
-        [](HWND hWnd, LPARAM lParam) -> BOOL {
-            Search* s = reinterpret_cast<Search*>(lParam);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(hWnd, &pid);
-            char text[128] = {}, cls[16] = {};
-            GetWindowTextA(hWnd, text, sizeof(text));
-            GetClassNameA(hWnd, cls, sizeof(cls));
-            const bool match = s->title ? std::string(text) == s->title
-                                        : std::string(cls) == "#32770" && FindWindowExA(hWnd, nullptr, "ListBox", nullptr);
-            if (pid != GetCurrentProcessId() && IsWindowVisible(hWnd) && match) {
-                s->found = hWnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    ForeignSearch search{title, nullptr};
+    EnumWindows(MatchForeign, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -115,18 +118,6 @@ int main(int argc, char** argv)
     for (int i = 3; i < argc; ++i)
         if (!Step(argv[i])) {
             std::printf("scan_host: step %s failed\n", argv[i]);
-            EnumWindows(
-                [](HWND h, LPARAM) -> BOOL {
-                    char text[128] = {}, cls[64] = {};
-                    DWORD pid = 0;
-                    GetWindowThreadProcessId(h, &pid);
-                    GetWindowTextA(h, text, sizeof(text));
-                    GetClassNameA(h, cls, sizeof(cls));
-                    std::printf("  window %p pid %lu class %s text [%s] visible %d\n", (void*)h, pid, cls, text,
-                                IsWindowVisible(h));
-                    return TRUE;
-                },
-                0);
             rc = 1;
             break;
         }

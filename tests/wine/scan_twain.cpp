@@ -79,30 +79,33 @@ std::vector<std::string> ScanFiles()
 
 // A visible top-level window of this process with the given title (nullptr: the manager's
 // selection dialog, a dialog with a list; its title is in the user's language).
+struct WindowSearch {
+    const char* title;
+    const char* className;
+    HWND found;
+};
+
+BOOL CALLBACK MatchOwnWindow(HWND hWnd, LPARAM lParam)
+{
+    WindowSearch* s = reinterpret_cast<WindowSearch*>(lParam);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hWnd, &pid);
+    char text[128] = {}, cls[16] = {};
+    GetWindowTextA(hWnd, text, sizeof(text));
+    GetClassNameA(hWnd, cls, sizeof(cls));
+    const bool match = s->title ? std::string(text) == s->title
+                                : std::string(cls) == "#32770" && FindWindowExA(hWnd, nullptr, "ListBox", nullptr);
+    if (pid == GetCurrentProcessId() && IsWindowVisible(hWnd) && match) {
+        s->found = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 HWND FindOwnWindow(const char* title)
 {
-    struct Search {
-        const char* title;
-        HWND found;
-    } search{title, nullptr};
-    EnumWindows(
-        [](HWND hWnd, LPARAM lParam) -> BOOL {
-            Search* s = reinterpret_cast<Search*>(lParam);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(hWnd, &pid);
-            char text[128] = {};
-            GetWindowTextA(hWnd, text, sizeof(text));
-            char cls[16] = {};
-            GetClassNameA(hWnd, cls, sizeof(cls));
-            const bool match = s->title ? std::string(text) == s->title
-                                        : std::string(cls) == "#32770" && FindWindowExA(hWnd, nullptr, "ListBox", nullptr);
-            if (pid == GetCurrentProcessId() && IsWindowVisible(hWnd) && match) {
-                s->found = hWnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{title, nullptr, nullptr};
+    EnumWindows(MatchOwnWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -116,27 +119,23 @@ HWND WaitForWindow(const char* title, DWORD ms = 15000)
     return nullptr;
 }
 
+BOOL CALLBACK MatchChild(HWND hWnd, LPARAM lParam)
+{
+    WindowSearch* s = reinterpret_cast<WindowSearch*>(lParam);
+    char cls[64] = {}, text[128] = {};
+    GetClassNameA(hWnd, cls, sizeof(cls));
+    GetWindowTextA(hWnd, text, sizeof(text));
+    if (_stricmp(cls, s->className) == 0 && (s->title == nullptr || _stricmp(text, s->title) == 0)) {
+        s->found = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 HWND FindChild(HWND parent, const char* className, const char* text)
 {
-    struct Search {
-        const char* cls;
-        const char* text;
-        HWND found;
-    } search{className, text, nullptr};
-    EnumChildWindows(
-        parent,
-        [](HWND hWnd, LPARAM lParam) -> BOOL {
-            Search* s = reinterpret_cast<Search*>(lParam);
-            char cls[64] = {}, text[128] = {};
-            GetClassNameA(hWnd, cls, sizeof(cls));
-            GetWindowTextA(hWnd, text, sizeof(text));
-            if (_stricmp(cls, s->cls) == 0 && (s->text == nullptr || _stricmp(text, s->text) == 0)) {
-                s->found = hWnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{text, className, nullptr};
+    EnumChildWindows(parent, MatchChild, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -503,6 +502,8 @@ TEST_F(ScanTest, ScanEndsWhenTheSourceWindowOrTheParentGoes)
     DeleteFileA(late.c_str());
 }
 
+// Wine's selection dialog starts on the first source listed whatever the default is, so the
+// start on the default source is shown against the test's own manager (TwainSession below).
 TEST_F(ScanTest, ScanWithoutSelectionAsksFirstAndCancelFallsBackToTheDefault)
 {
     Configure({"ui=none", "image=48x32x24"});

@@ -12,10 +12,17 @@ folder="$WINEPREFIX/drive_c/windows/twain_${TREL_WINARCH#win}"
 mkdir -p "$folder"
 saved="$(mktemp -d)"
 for f in sane.ds gphoto2.ds; do [ -e "$folder/$f" ] && mv "$folder/$f" "$saved/$f"; done
+# Without a window manager every hidden window costs Wine a 2-second wait unless Wine manages
+# the windows itself; the setting is the test's own and goes away with it.
+x11key='HKCU\Software\Wine\X11 Driver'
+managed_before=0
+"$TREL_WINE" reg query "$x11key" /v Managed >/dev/null 2>&1 && managed_before=1
+[ "$managed_before" = 1 ] || "$TREL_WINE" reg add "$x11key" /v Managed /d N /f >/dev/null 2>&1
 restore() {
   rm -f "$folder/sane.ds" "$folder/gphoto2.ds"
   for f in sane.ds gphoto2.ds; do [ -e "$saved/$f" ] && mv "$saved/$f" "$folder/$f"; done
   rmdir "$saved" 2>/dev/null || true
+  [ "$managed_before" = 1 ] || "$TREL_WINE" reg delete "$x11key" /v Managed /f >/dev/null 2>&1
 }
 trap restore EXIT
 cp "$source_ds" "$folder/sane.ds"
