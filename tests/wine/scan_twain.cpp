@@ -652,6 +652,48 @@ TEST(TwainSession, CallsStatesAndTheCloseRequestDuringATransfer)
     DestroyWindow(hWnd);
 }
 
+// Blocks a source may hand over that describe no bitmap we can take: nothing is read past the
+// block, nothing is saved, and the transfer counts as ended (so the source may close).
+TEST(TwainSession, BadBitmapsFromTheSourceAreRefused)
+{
+    HWND hWnd = CreateWindowExA(0, "STATIC", "fake", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    g_fakeAnswer = TWRC_SUCCESS;
+    CTwainWork work(hWnd, FakeManager);
+    struct Case {
+        const char* what;
+        LONG width, height;
+        WORD bits;
+        DWORD compression, clrUsed, headerSize;
+        size_t blockBytes;
+    } cases[] = {
+        {"rows past the block", 64, 64, 24, BI_RGB, 0, 40, 40 + 64 * 64 * 3 - 1},
+        {"a depth of 7 bits", 8, 8, 7, BI_RGB, 0, 40, 4096},
+        {"300 colours", 8, 8, 8, BI_RGB, 300, 40, 8192},
+        {"top-down rows", 8, -8, 24, BI_RGB, 0, 40, 4096},
+        {"bit fields", 8, 8, 32, BI_BITFIELDS, 0, 40, 4096},
+        {"a header larger than the block", 8, 8, 24, BI_RGB, 0, 100000, 4096},
+        {"a block shorter than a header", 8, 8, 24, BI_RGB, 0, 40, 20},
+        {"a width beyond any scanner", 70000, 1, 1, BI_RGB, 0, 40, 1 << 16},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HGLOBAL block = GlobalAlloc(GHND, c.blockBytes);
+        ASSERT_NE(nullptr, block);
+        if (c.blockBytes >= sizeof(BITMAPINFOHEADER)) {
+            BITMAPINFOHEADER* h = static_cast<BITMAPINFOHEADER*>(GlobalLock(block));
+            *h = BITMAPINFOHEADER{c.headerSize, c.width, c.height, 1, c.bits, c.compression, 0, 0, 0, c.clrUsed, 0};
+            GlobalUnlock(block);
+        }
+        work.OnTransferStarted();
+        TW_HANDLE image = block;
+        work.CopyImage(image, TW_IMAGEINFO{});
+        EXPECT_TRUE(work.TransferFinished());
+        if (image != nullptr)
+            GlobalFree(image);
+    }
+    DestroyWindow(hWnd);
+}
+
 // Names of scanned pictures never replace a file that is there.
 TEST(ScanNames, TheNextFreeNumberIsTaken)
 {
