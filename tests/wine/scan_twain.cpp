@@ -268,7 +268,8 @@ protected:
     }
 
     // The source's settings for the next opening; the record starts empty.
-    void Configure(std::initializer_list<const char*> lines)
+    void Configure(std::initializer_list<const char*> lines) { Configure(std::vector<const char*>(lines)); }
+    void Configure(const std::vector<const char*>& lines)
     {
         DeleteFileA(m_record.c_str());
         std::ofstream out(m_config);
@@ -424,13 +425,7 @@ TEST_F(ScanTest, NothingSavedWhenTheScanDoesNotHappen)
     ASSERT_TRUE(Select({ChooseSource("Trel Test Scanner", true)}));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mustSee);
-        DeleteFileA(m_record.c_str());
-        std::ofstream out(m_config);
-        out << "record=" << m_record << "\n";
-        for (const char* line : c.config)
-            out << line << "\n";
-        out.close();
-        SetEnvironmentVariableA("TREL_TWAIN_SOURCE", m_config.c_str());
+        Configure(c.config);
         const bool dialog = std::find(c.config.begin(), c.config.end(), std::string("ui=none")) == c.config.end();
         const std::vector<std::string> before = ScanFiles();
         std::vector<Driver::Step> steps;
