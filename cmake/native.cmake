@@ -34,6 +34,10 @@ gtest_discover_tests(native_tests TEST_PREFIX "native." DISCOVERY_TIMEOUT 60)
 # Device models and line tools for the Wine tests.
 add_executable(ptycom tests/tools/ptycom.cpp)
 target_link_libraries(ptycom PRIVATE trelline)
+# The scanner stand-in's A4 page as a PPM, for the benchmarks.
+add_executable(scanpage tests/tools/scanpage.cpp)
+target_include_directories(scanpage PRIVATE tests)
+target_link_libraries(scanpage PRIVATE trelcore)
 
 # The command-line picture tool (info, convert, reduce, resize). The C++ runtime is linked in: on
 # small pictures the dynamic loader's symbol binding would otherwise cost more than the codec.

@@ -81,6 +81,9 @@ target_sources(trelshell PRIVATE
 
 # The video capture graph and its dialog (DirectShow).
 target_sources(trelshell PRIVATE src/acquire/VideoGraph.cpp src/acquire/VideoGraphDlg.cpp)
+
+# TWAIN scanning
+target_sources(trelshell PRIVATE src/acquire/Twain.cpp)
 add_dependencies(trelshell trel_idl trel_porthost_idl)
 target_include_directories(trelshell PUBLIC src ${TREL_GEN} src/resources)
 target_link_libraries(trelshell PUBLIC trelcore ${TREL_SYSTEM_LIBS})

@@ -239,3 +239,24 @@ trel_wine_command(wine.video_capture_small ${CMAKE_SOURCE_DIR}/scripts/wine-unma
   $<TARGET_FILE:video_capture> --gtest_filter=VideoDialogSmallScreen.*)
 trel_wine_command(wine.video_script ${CMAKE_SOURCE_DIR}/tests/wine/video_script.sh $<TARGET_FILE:video_capture>
   ${CMAKE_SOURCE_DIR}/tests/scripts/video/getpicture.vbs)
+
+# TWAIN scanning: the stand-in data source (installed into the prefix by scan_twain.sh for the
+# length of the test) and a C++ client of the registered DLL that drives the dialogs.
+add_library(twain_source SHARED tests/standins/twain_source.cpp)
+set_target_properties(twain_source PROPERTIES PREFIX "" OUTPUT_NAME twain_source SUFFIX .ds
+                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/twain)
+target_include_directories(twain_source PRIVATE src)
+target_link_libraries(twain_source PRIVATE user32 psapi ${TREL_STATIC_RUNTIME})
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_link_options(twain_source PRIVATE -Wl,--kill-at)
+endif()
+add_executable(scan_twain tests/wine/scan_twain.cpp ${TREL_GEN}/TrelClientHelper_i.c)
+add_dependencies(scan_twain trel_idl TrelClientHelper twain_source)
+target_include_directories(scan_twain PRIVATE ${TREL_GEN} src ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(scan_twain PRIVATE trelshell gtest gtest_main psapi ${TREL_STATIC_RUNTIME})
+add_executable(scan_host tests/wine/scan_host.cpp)
+target_link_libraries(scan_host PRIVATE user32 ${TREL_STATIC_RUNTIME})
+add_dependencies(scan_twain scan_host)
+trel_wine_command(wine.scan_twain ${CMAKE_SOURCE_DIR}/tests/wine/scan_twain.sh
+  $<TARGET_FILE:twain_source> $<TARGET_FILE:scan_twain> $<TARGET_FILE:scan_host>
+  ${CMAKE_SOURCE_DIR}/tests/scripts/scan/scan.vbs)

@@ -6,6 +6,7 @@
 
 #include "acquire/Camera.h"
 #include "acquire/VideoGraphDlg.h"
+#include "acquire/Twain.h"
 #include "framework/AfxException.h"
 #include "framework/Module.h"
 #include "picture/PictureCommands.h"
@@ -136,7 +137,7 @@ UINT_PTR CleanupTimerId()
 
 void DestroyScannerObject()
 {
-    // The scanner object is created by the scanning methods; until one exists there is nothing to free.
+    DestroyTwainSession();
 }
 
 void ModuleLock()
@@ -534,23 +535,28 @@ STDMETHODIMP CClientHelper::GetPictureFromCam(LONG hParentWnd, BSTR* pstrRes)
     });
 }
 
-STDMETHODIMP CClientHelper::ScanPicture(LONG, VARIANT_BOOL, BSTR* pstrRes)
+STDMETHODIMP CClientHelper::ScanPicture(LONG hParentWnd, VARIANT_BOOL bRotate, BSTR* pstrRes)
 {
     if (pstrRes == nullptr)
         return E_POINTER;
     *pstrRes = nullptr;
     return RunInFrame(L"CClientHelper::ScanPicture()", [&] {
         RequireTrustedPage(m_pSite, "ScanPicture");
-        NotAvailable("ScanPicture");
+        const std::string result = ScanPictureBody(WindowFromLong(hParentWnd), bRotate != VARIANT_FALSE);
+        *pstrRes = SysAllocString(FromAnsi(result).c_str());
+        if (*pstrRes == nullptr)
+            ThrowComError(E_OUTOFMEMORY, "SysAllocString()");
     });
 }
 
-STDMETHODIMP CClientHelper::SelectScanSource(LONG, VARIANT_BOOL* pbSelected)
+STDMETHODIMP CClientHelper::SelectScanSource(LONG hParentWnd, VARIANT_BOOL* pbSelected)
 {
     if (pbSelected == nullptr)
         return E_POINTER;
     *pbSelected = VARIANT_FALSE;  // a failed call never leaves the caller's old value behind
-    return RunInFrame(L"CClientHelper::SelectScanSource()", [&] { NotAvailable("SelectScanSource"); });
+    return RunInFrame(L"CClientHelper::SelectScanSource()", [&] {
+        *pbSelected = SelectScanSourceBody(WindowFromLong(hParentWnd)) ? VARIANT_TRUE : VARIANT_FALSE;
+    });
 }
 
 STDMETHODIMP CClientHelper::DestroyScanWindow()

@@ -139,13 +139,24 @@ CheckEqual Hex(gNum), kNotImpl, "the other object still works after one is relea
 CallCase objB, "DestroyScanWindow"
 CheckEqual gNum, 0, "and releases its scanner session"
 
+' ---- scanning without a window: no session can open the manager; nothing scanned, no error ----
+Set o = CreateObject("TrelClientHelper.ClientHelper")
+before = LogEntryCount()
+CallCase o, "ScanPicture"
+CheckEqual gNum, 0, "ScanPicture(0, True) succeeds"
+CheckEqual gRes, "", "and returns an empty path"
+CallCase o, "SelectScanSource"
+CheckEqual gNum, 0, "SelectScanSource(0) succeeds"
+CheckEqual gRes, False, "and returns False"
+CheckEqual LogEntryCount(), before, "nothing is logged"
+o.DestroyScanWindow
+Set o = Nothing
+
 ' ---- every method whose body is not built yet: number, source, description, one log entry ----
 Dim o, cases, i, name, context, entries
 Set o = WScript.CreateObject("TrelClientHelper.ClientHelper")
 cases = Array( _
-    "SelectPicturePart", "CClientHelper::SelectPicturePart()", "SelectPicturePart", _
-    "ScanPicture", "CClientHelper::ScanPicture()", "ScanPicture", _
-    "SelectScanSource", "CClientHelper::SelectScanSource()", "SelectScanSource")
+    "SelectPicturePart", "CClientHelper::SelectPicturePart()", "SelectPicturePart")
 For i = 0 To UBound(cases) Step 3
     name = cases(i)
     context = cases(i + 1)

@@ -656,16 +656,6 @@ INSTANTIATE_TEST_SUITE_P(
                       [](IClientHelper* p) {
                           Bstr res;
                           return p->SelectPicturePart(0, Bstr(kSomePicture), VARIANT_FALSE, 0, 0, res.Put());
-                      }},
-        PendingMethod{"ScanPicture", L"CClientHelper::ScanPicture()",
-                      [](IClientHelper* p) {
-                          Bstr res;
-                          return p->ScanPicture(0, VARIANT_TRUE, res.Put());
-                      }},
-        PendingMethod{"SelectScanSource", L"CClientHelper::SelectScanSource()",
-                      [](IClientHelper* p) {
-                          VARIANT_BOOL selected = VARIANT_FALSE;
-                          return p->SelectScanSource(0, &selected);
                       }}),
     PendingName);
 
