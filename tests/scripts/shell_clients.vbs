@@ -140,7 +140,7 @@ CallCase objB, "DestroyScanWindow"
 CheckEqual gNum, 0, "and releases its scanner session"
 
 ' ---- scanning without a window: no session can open the manager; nothing scanned, no error ----
-Set o = CreateObject("TrelClientHelper.ClientHelper")
+Set o = WScript.CreateObject("TrelClientHelper.ClientHelper")
 before = LogEntryCount()
 CallCase o, "ScanPicture"
 CheckEqual gNum, 0, "ScanPicture(0, True) succeeds"

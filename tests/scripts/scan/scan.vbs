@@ -7,7 +7,7 @@ hostFile = "C:\trel-tests\scan_host.txt"
 hWnd = CLng(Trim(Replace(gFso.OpenTextFile(hostFile).ReadAll, vbLf, "")))
 Check hWnd <> 0, "the host's window handle"
 
-Set helper = CreateObject("TrelClientHelper.ClientHelper")
+Set helper = WScript.CreateObject("TrelClientHelper.ClientHelper")
 selected = helper.SelectScanSource(hWnd)
 CheckEqual selected, True, "SelectScanSource with OK"
 
