@@ -11,6 +11,6 @@ if [ ! -f "$data/photo.gif" ]; then
   convert "$data/photo.jpg" -type truecolor "BMP3:$data/photo.bmp"
   convert "$data/photo.jpg" -colors 64 "$data/photo.gif"
 fi
-export TREL_FUZZ_CALLS="${2:-${TREL_FUZZ_CALLS:-800}}" TREL_FUZZ_SEED="${3:-${TREL_FUZZ_SEED:-20261208}}"
+export TREL_FUZZ_CALLS="${2:-${TREL_FUZZ_CALLS:-400}}" TREL_FUZZ_SEED="${3:-${TREL_FUZZ_SEED:-20261208}}"
 export TREL_TEST_TIMEOUT="${TREL_TEST_TIMEOUT:-$((600 + TREL_FUZZ_CALLS / 5))}"
 exec "$TREL_ROOT/scripts/wine-test.sh" "$exe" "$(winpath "$data")"

@@ -416,7 +416,7 @@ int main(int argc, char** argv)
     const char* seedText = std::getenv("TREL_FUZZ_SEED");
     const char* callsText = std::getenv("TREL_FUZZ_CALLS");
     unsigned seed = seedText ? unsigned(std::strtoul(seedText, nullptr, 10)) : 20261208u;
-    long calls = callsText ? std::atol(callsText) : 800;
+    long calls = callsText ? std::atol(callsText) : 400;
     g_rng.seed(seed);
     if (argc < 2) {
         std::fprintf(stderr, "usage: dispatch_fuzz DATA_FOLDER (with photo.jpg, photo.bmp, photo.gif)\n");
