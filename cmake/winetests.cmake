@@ -33,7 +33,7 @@ target_link_libraries(win_client_tests PRIVATE gtest gtest_main ole32 oleaut32 u
 
 set(TREL_TEST_ENV "TREL_WINARCH=${TREL_WINARCH};BUILD_DIR=${TREL_BUILD_ROOT};TREL_DLL=$<TARGET_FILE:TrelClientHelper>")
 
-add_test(NAME wine.setup COMMAND ${TREL_FIXTURE} setup $<TARGET_FILE:TrelClientHelper>)
+add_test(NAME wine.setup COMMAND ${TREL_FIXTURE} setup $<TARGET_FILE:TrelClientHelper> $<TARGET_FILE:TrelPictureSelect>)
 add_test(NAME wine.cleanup COMMAND ${TREL_FIXTURE} cleanup)
 set_tests_properties(wine.setup PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${TREL_TEST_ENV}")
 set_tests_properties(wine.cleanup PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${TREL_TEST_ENV}")

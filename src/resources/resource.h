@@ -28,3 +28,7 @@
 #define IDC_STATUS 233
 #define IDC_COM_RADIO 248
 #define IDC_USB_RADIO 250
+
+// The picture part selection dialog and its selection control's container.
+#define IDD_SELECT_PICTURE_PART 216
+#define IDC_PICTURE_VIEWER 253

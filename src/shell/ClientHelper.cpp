@@ -7,6 +7,7 @@
 #include "framework/AfxException.h"
 #include "framework/Module.h"
 #include "picture/PictureCommands.h"
+#include "picture/SelectPicturePartDlg.h"
 #include "picture/WorkFolder.h"
 #include "picture/WorkNames.h"
 #include "reading/ReadHodTestDlg.h"
@@ -399,15 +400,17 @@ STDMETHODIMP CClientHelper::ReadKey(BSTR strPortNr, IDispatch* pDispUI, LONG hPa
                       [&] { ReadKeyBody(NarrowName(strPortNr), pDispUI, WindowFromLong(hParentWnd), piRes); });
 }
 
-STDMETHODIMP CClientHelper::SelectPicturePart(LONG, BSTR strFileName, VARIANT_BOOL, LONG, LONG, BSTR* pstrRes)
+STDMETHODIMP CClientHelper::SelectPicturePart(LONG hParentWnd, BSTR strFileName, VARIANT_BOOL bCopyRes, LONG iSizeX,
+                                              LONG iSizeY, BSTR* pstrRes)
 {
     if (pstrRes == nullptr)
         return E_POINTER;
     *pstrRes = nullptr;
     return RunInFrame(L"CClientHelper::SelectPicturePart()", [&] {
-        if (NarrowName(strFileName).empty())
-            return;
-        NotAvailable("SelectPicturePart");
+        std::string result = SelectPicturePartBody(WindowFromLong(hParentWnd), NarrowName(strFileName),
+                                                   bCopyRes != VARIANT_FALSE, iSizeX, iSizeY);
+        if (!result.empty())
+            *pstrRes = SysAllocString(FromAnsi(result).c_str());
     });
 }
 
