@@ -149,3 +149,16 @@ target_include_directories(serial_readloops PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(serial_readloops PRIVATE trelshell gtest ${TREL_STATIC_RUNTIME})
 add_dependencies(serial_readloops porthost_standin)
 trel_wine_test(wine.serial_readloops $<TARGET_FILE:serial_readloops>)
+
+# SelectPicturePart from a C++ client (a driver thread works the dialog), and the driver program
+# the script client starts for the same; both use the control's portable geometry.
+add_executable(selectpart_client tests/wine/selectpart_client.cpp ${TREL_GEN}/TrelClientHelper_i.c)
+add_dependencies(selectpart_client trel_idl TrelClientHelper TrelPictureSelect)
+target_include_directories(selectpart_client PRIVATE ${TREL_GEN} src)
+target_link_libraries(selectpart_client PRIVATE trelcore gtest gtest_main ole32 oleaut32 uuid advapi32 user32 gdi32
+                      ${TREL_STATIC_RUNTIME})
+trel_wine_test(wine.selectpart_client $<TARGET_FILE:selectpart_client>)
+add_executable(selectpart_driver tests/wine/selectpart_driver.cpp)
+target_include_directories(selectpart_driver PRIVATE src)
+target_link_libraries(selectpart_driver PRIVATE trelcore user32 gdi32 ${TREL_STATIC_RUNTIME})
+add_dependencies(win_client_tests selectpart_driver)

@@ -13,6 +13,7 @@
 #include "picture/Dib.h"
 #include "picture/PixelOps.h"
 #include "picture/SelectionGeometry.h"
+#include "picture/ViewScale.h"
 #include "resources/PictureSelectRes.h"
 
 const CLSID CLSID_TrelPictureSelect = {0x7C3E5A90, 0x2D4B, 0x4F81, {0x96, 0xA7, 0xE8, 0xB1, 0xC4, 0xD2, 0xF3, 0x60}};
@@ -257,6 +258,8 @@ private:
     // The picture scaled once to the window; rebuilt only when the window's size changes.
     HBITMAP m_hView = nullptr;
     ViewFit m_fit;
+    HBITMAP m_hBuffer = nullptr;    // where a paint is composed before it goes to the screen
+    int m_bufferW = 0, m_bufferH = 0;
     int m_viewClientW = -1, m_viewClientH = -1;
 
     bool m_dragging = false;
@@ -271,6 +274,8 @@ CPictureSelect::~CPictureSelect()
     if (m_pSite != nullptr)
         m_pSite->Release();
     FreeView();
+    if (m_hBuffer != nullptr)
+        DeleteObject(m_hBuffer);
     InterlockedDecrement(&g_liveObjects);
 }
 
@@ -663,8 +668,7 @@ void CPictureSelect::FreeView()
     m_fit = ViewFit{};
 }
 
-// The picture scaled to the window with the same averaging the component resizes with, once per
-// window size: painting and dragging only copy it.
+// The picture scaled to the window once per window size: painting and dragging only copy it.
 void CPictureSelect::EnsureView()
 {
     RECT client;
@@ -680,8 +684,7 @@ void CPictureSelect::EnsureView()
     if (fit.scale <= 0.0)
         return;
     std::vector<uint8_t> pixels;
-    if (!StretchPixels24(m_picture.Bits(), m_picture.Width(), m_picture.Height(), -1, -1, -1, -1, fit.width,
-                         fit.height, pixels))
+    if (!ScalePixelsForView(m_picture.Bits(), m_picture.Width(), m_picture.Height(), fit.width, fit.height, pixels))
         return;
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
@@ -721,6 +724,7 @@ void CPictureSelect::ChangeSelection(const SelRect& rect)
 
 void CPictureSelect::OnKey(WPARAM key)
 {
+    EnsureView();
     if (!m_picture.IsValid())
         return;
     int dx = 0, dy = 0;
@@ -809,13 +813,18 @@ LRESULT CPictureSelect::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
         RECT client;
         GetClientRect(hWnd, &client);
         // Drawn off the screen first, so that the rectangle never flickers over the picture.
+        if (m_hBuffer == nullptr || m_bufferW != client.right || m_bufferH != client.bottom) {
+            if (m_hBuffer != nullptr)
+                DeleteObject(m_hBuffer);
+            m_bufferW = client.right;
+            m_bufferH = client.bottom;
+            m_hBuffer = CreateCompatibleBitmap(hdc, std::max(1, m_bufferW), std::max(1, m_bufferH));
+        }
         HDC memory = CreateCompatibleDC(hdc);
-        HBITMAP buffer = CreateCompatibleBitmap(hdc, std::max<LONG>(1, client.right), std::max<LONG>(1, client.bottom));
-        HGDIOBJ old = SelectObject(memory, buffer);
+        HGDIOBJ old = SelectObject(memory, m_hBuffer);
         Paint(memory, client);
         BitBlt(hdc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
         SelectObject(memory, old);
-        DeleteObject(buffer);
         DeleteDC(memory);
         EndPaint(hWnd, &ps);
         return 0;
@@ -833,6 +842,7 @@ LRESULT CPictureSelect::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
         SetFocus(hWnd);
         return MA_ACTIVATE;
     case WM_LBUTTONDOWN: {
+        EnsureView();  // a press can come before the first paint
         if (!m_picture.IsValid() || m_fit.scale <= 0.0)
             return 0;
         SetFocus(hWnd);

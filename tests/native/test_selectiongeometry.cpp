@@ -131,3 +131,39 @@ TEST(SelectionView, PicturesFitWithTheirAspectAndMapBackToPicturePixels)
 }
 
 } // namespace
+
+#include <vector>
+
+#include "picture/PixelOps.h"
+#include "picture/ViewScale.h"
+
+namespace {
+
+TEST(SelectionView, TheShownPictureIsTheMeanOfItsSamplesAndEnlargesLikeStretch)
+{
+    // 4 x 4, each 2 x 2 block one colour apart from a single odd pixel: halving gives the blocks' means.
+    const int32_t w = 4, h = 4;
+    std::vector<uint8_t> src(DibStride(w, 24) * h, 0);
+    auto at = [&](int x, int y) { return &src[DibStride(w, 24) * y + 3 * x]; };
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c)
+                at(x, y)[c] = uint8_t(40 * (x / 2) + 100 * (y / 2) + c);
+    at(3, 3)[0] = 84;  // block (1,1) blue: 140, 140, 140, 84 -> 126
+    std::vector<uint8_t> out;
+    ASSERT_TRUE(ScalePixelsForView(src.data(), w, h, 2, 2, out));
+    const size_t s = DibStride(2, 24);
+    EXPECT_EQ(out[0], 0);
+    EXPECT_EQ(out[3], 40);
+    EXPECT_EQ(out[s + 1], 101);
+    EXPECT_EQ(out[s + 3], 126);
+    EXPECT_EQ(out[s + 5], 142);
+    // Enlarging is Stretch's interpolation; impossible sizes fail.
+    std::vector<uint8_t> stretched;
+    ASSERT_TRUE(ScalePixelsForView(src.data(), w, h, 8, 3, out));
+    ASSERT_TRUE(StretchPixels24(src.data(), w, h, -1, -1, -1, -1, 8, 3, stretched));
+    EXPECT_EQ(out, stretched);
+    EXPECT_FALSE(ScalePixelsForView(src.data(), w, h, 0, 3, out));
+}
+
+} // namespace

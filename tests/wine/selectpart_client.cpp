@@ -1,0 +1,537 @@
+// SelectPicturePart from a C++ client of the registered DLLs, with a driver thread that works the
+// dialog as an operator: the file holds exactly the selected part at the target size, the selection
+// is remembered per size, Cancel and failures leave no working copy, the dialog's sizes, and the
+// speed of opening, dragging and applying on a 12-megapixel photo.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <aclapi.h>
+#include <ole2.h>
+#include <oleauto.h>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TrelClientHelper_h.h"
+#include "client_common.h"
+#include "codecs/codec.h"
+#include "picture/PixelOps.h"
+#include "screenshot.h"
+#include "selectpart_drive.h"
+
+namespace {
+
+struct Picture {
+    int32_t width = 0, height = 0;
+    std::vector<uint8_t> rows;  // 24-bit, bottom-up
+    uint8_t* Pixel(int x, int yFromTop) { return &rows[DibStride(width, 24) * (height - 1 - yFromTop) + 3 * x]; }
+};
+
+// Gradients and squares; with grain, noise as a photo has, which costs a JPEG decoder as much.
+Picture Pattern(int w, int h, bool grain = false)
+{
+    uint32_t seed = 12345;
+    Picture p;
+    p.width = w;
+    p.height = h;
+    p.rows.resize(DibStride(w, 24) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uint8_t* px = p.Pixel(x, y);
+            px[0] = uint8_t(x * 255 / w);
+            px[1] = uint8_t(y * 255 / h);
+            px[2] = uint8_t(((x / 16 + y / 16) % 2) * 200 + 20);
+            if (grain)
+                for (int c = 0; c < 3; ++c) {
+                    seed = seed * 1103515245u + 12345u;
+                    px[c] = uint8_t(std::min(255, std::max(0, px[c] + int((seed >> 16) % 49) - 24)));
+                }
+        }
+    return p;
+}
+
+bool WritePicture(const std::string& name, const Picture& p, const char* options = "")
+{
+    int format = 0;
+    if (codec_guess_format(name.c_str(), &format) != CODEC_OK)
+        return false;
+    ImageHeader header = {};
+    header.width = p.width;
+    header.height = p.height;
+    header.bpp = 24;
+    const int fd = codec_io_create(name.c_str(), codec_mode_write_binary());
+    if (fd < 0)
+        return false;
+    const int rc = codec_write(name.c_str(), fd, format, &header, nullptr, p.rows.data(), options);
+    codec_io_close(fd);
+    return rc == CODEC_OK;
+}
+
+bool ReadPicture(const std::string& name, Picture& p)
+{
+    int format = 0;
+    if (codec_guess_format(name.c_str(), &format) != CODEC_OK)
+        return false;
+    const int fd = codec_io_open(name.c_str(), codec_mode_read_binary());
+    if (fd < 0)
+        return false;
+    ImageHeader header = {};
+    bool ok = codec_read_header(name.c_str(), fd, format, &header, "") == CODEC_OK && header.bpp == 24;
+    if (ok) {
+        p.width = header.width;
+        p.height = header.height;
+        p.rows.assign(DibStride(p.width, 24) * p.height, 0);
+        PaletteEntry palette[256];
+        ok = codec_read_palette(fd, format, &header, palette) == CODEC_OK &&
+             codec_read_data(fd, format, &header, p.rows.data()) == CODEC_OK;
+    }
+    codec_io_close(fd);
+    return ok;
+}
+
+std::string Bytes(const std::string& name)
+{
+    std::string s;
+    if (FILE* f = std::fopen(name.c_str(), "rb")) {
+        char buf[65536];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0)
+            s.append(buf, n);
+        std::fclose(f);
+    }
+    return s;
+}
+
+std::string TempFolder()
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    return temp;
+}
+
+int WorkCopies()
+{
+    int n = 0;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((TempFolder() + "FV*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do
+            ++n;
+        while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    return n;
+}
+
+const char kSettingsKey[] = "Software\\Brimvale";
+
+struct Remembered {
+    long left = -1, top = -1, right = -1, bottom = -1;
+    bool operator==(const Remembered& o) const
+    {
+        return left == o.left && top == o.top && right == o.right && bottom == o.bottom;
+    }
+};
+
+Remembered ReadRemembered(int x, int y)
+{
+    Remembered r;
+    long* edges[4] = {&r.left, &r.top, &r.right, &r.bottom};
+    const char* names[4] = {"Left", "Top", "Right", "Bottom"};
+    for (int i = 0; i < 4; ++i) {
+        DWORD value = 0, size = sizeof(value), type = 0;
+        const std::string name = "Picture" + std::to_string(x) + "x" + std::to_string(y) + "Select" + names[i];
+        if (RegGetValueA(HKEY_LOCAL_MACHINE, kSettingsKey, name.c_str(), RRF_RT_REG_DWORD, &type, &value, &size) ==
+            ERROR_SUCCESS)
+            *edges[i] = static_cast<long>(value);
+    }
+    return r;
+}
+
+void ForgetRemembered(int x, int y)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    for (const char* edge : {"Left", "Top", "Right", "Bottom"})
+        RegDeleteValueA(key, ("Picture" + std::to_string(x) + "x" + std::to_string(y) + "Select" + edge).c_str());
+    RegCloseKey(key);
+}
+
+std::wstring Wide(const std::string& s)
+{
+    return std::wstring(s.begin(), s.end());
+}
+
+class SelectPart : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        CoInitialize(nullptr);
+        ASSERT_EQ(CoCreateInstance(CLSID_ClientHelper, nullptr, CLSCTX_INPROC_SERVER, IID_IClientHelper,
+                                   m_helper.PutVoid()),
+                  S_OK);
+    }
+    void TearDown() override
+    {
+        if (m_driver.joinable())
+            m_driver.join();
+        for (const std::string& f : m_files)
+            DeleteFileA(f.c_str());
+        m_helper.Reset();
+        CoUninitialize();
+    }
+    std::string NewPicture(const char* name, const Picture& p, const char* options = "")
+    {
+        std::string path = TempFolder() + name;
+        EXPECT_TRUE(WritePicture(path, p, options)) << path;
+        m_files.push_back(path);
+        return path;
+    }
+    // Calls SelectPicturePart while the driver works the dialog on another thread.
+    template <class Drive>
+    HRESULT Call(const std::string& file, bool copy, long x, long y, std::wstring& result, Drive drive)
+    {
+        m_driverFailed = false;
+        m_driver = std::thread([this, drive] {
+            SelectDialogDriver d;
+            if (!d.Find(20000)) {
+                m_driverFailed = true;
+                return;
+            }
+            drive(d);
+        });
+        Bstr name(Wide(file).c_str()), res;
+        const HRESULT hr = m_helper->SelectPicturePart(0, name, copy ? VARIANT_TRUE : VARIANT_FALSE, x, y, res.Put());
+        m_driver.join();
+        result = res.Text();
+        if (!result.empty() && Narrow(result) != file)
+            m_files.push_back(Narrow(result));
+        return hr;
+    }
+    std::wstring ErrorText()
+    {
+        ComPtr<IErrorInfo> info;
+        std::wstring text;
+        if (GetErrorInfo(0, info.Put()) == S_OK) {
+            Bstr d;
+            info->GetDescription(d.Put());
+            text = d.Text();
+        }
+        return text;
+    }
+
+    ComPtr<IClientHelper> m_helper;
+    std::thread m_driver;
+    std::atomic<bool> m_driverFailed{false};
+    std::vector<std::string> m_files;
+};
+
+// The part of the picture at left, top, right, bottom (right and bottom exclusive) stretched to
+// w x h by the same pixel code the component resizes with.
+Picture Reference(const Picture& source, const Remembered& r, int w, int h)
+{
+    Picture out;
+    out.width = w;
+    out.height = h;
+    EXPECT_TRUE(StretchPixels24(source.rows.data(), source.width, source.height, r.left, source.height - r.bottom,
+                                r.right - 1, source.height - 1 - r.top, w, h, out.rows));
+    return out;
+}
+
+TEST_F(SelectPart, TheSelectionIsRememberedPerSizeAndTheFileHoldsExactlyThePartSelected)
+{
+    const Picture source = Pattern(640, 480);
+    const std::string original = NewPicture("trel_select.bmp", source);
+    const std::string originalBytes = Bytes(original);
+    ForgetRemembered(120, 90);
+    const int copiesBefore = WorkCopies();
+
+    // First use of the size: the selection starts at 0, 0, 120, 90 and is stored as it is.
+    std::wstring result;
+    ASSERT_EQ(Call(original, true, 120, 90, result, [](SelectDialogDriver& d) {
+                  Sleep(400);
+                  SaveScreenshot(d.dialog, "selectpart_dialog_first.bmp");
+                  d.Press(IDOK);
+              }),
+              S_OK);
+    ASSERT_FALSE(m_driverFailed);
+    ASSERT_FALSE(result.empty());
+    EXPECT_NE(Narrow(result), original);
+    EXPECT_EQ(WorkCopies(), copiesBefore + 1);
+    EXPECT_EQ(ReadRemembered(120, 90), (Remembered{0, 0, 120, 90}));
+    Picture first;
+    ASSERT_TRUE(ReadPicture(Narrow(result), first));
+    Picture expectedFirst = Reference(source, Remembered{0, 0, 120, 90}, 120, 90);
+    EXPECT_TRUE(first.rows == expectedFirst.rows);
+
+    // Moved with the mouse, then with the arrow keys, widened with Shift+Right: the file holds
+    // exactly that part, stretched as ResizePicture stretches, and the caller's file is untouched.
+    ASSERT_EQ(Call(original, true, 120, 90, result, [](SelectDialogDriver& d) {
+                  d.Fit(640, 480);
+                  d.Drag(d.View(60, 45), d.View(260, 185), 8);
+                  d.Key(VK_RIGHT);
+                  d.Key(VK_DOWN);
+                  d.Key(VK_RIGHT, true);
+                  d.Key(VK_RIGHT, true);
+                  Sleep(400);
+                  SaveScreenshot(d.dialog, "selectpart_dialog.bmp");
+                  d.Press(IDOK);
+              }),
+              S_OK);
+    ASSERT_FALSE(m_driverFailed);
+    const Remembered moved = ReadRemembered(120, 90);
+    EXPECT_GT(moved.left, 190);   // about 200 after the drag, a step or two more from the keys
+    EXPECT_GT(moved.top, 130);
+    EXPECT_GT(moved.right - moved.left, 120);  // widened, the height following the ratio
+    EXPECT_NEAR((moved.bottom - moved.top) * 4.0, (moved.right - moved.left) * 3.0, 4.0);
+    EXPECT_TRUE(Bytes(original) == originalBytes) << "the caller's file changed";
+    Picture part;
+    ASSERT_TRUE(ReadPicture(Narrow(result), part));
+    ASSERT_EQ(part.width, 120);
+    ASSERT_EQ(part.height, 90);
+    EXPECT_TRUE(part.rows == Reference(source, moved, 120, 90).rows);
+
+    // A click beside the selection leaves none: OK keeps the file as it is and stores the
+    // previous selection again.
+    const std::string before = Bytes(original);
+    ASSERT_EQ(Call(original, false, 120, 90, result, [](SelectDialogDriver& d) {
+                  d.Fit(640, 480);
+                  d.Click(d.View(20, 460));
+                  d.Press(IDOK);
+              }),
+              S_OK);
+    EXPECT_EQ(Narrow(result), original);
+    EXPECT_TRUE(Bytes(original) == before) << "the file changed without a selection";
+    EXPECT_EQ(ReadRemembered(120, 90), moved);
+}
+
+TEST_F(SelectPart, CancelLeavesNoCopyAndGivesNoName)
+{
+    const std::string original = NewPicture("trel_select_cancel.jpg", Pattern(320, 240));
+    const int copiesBefore = WorkCopies();
+    std::wstring result = L"x";
+    ASSERT_EQ(Call(original, true, 300, 400, result, [](SelectDialogDriver& d) {
+                  d.Fit(320, 240);
+                  d.Drag(d.View(10, 10), d.View(100, 100), 3);
+                  d.Press(IDCANCEL);
+              }),
+              S_OK);
+    EXPECT_FALSE(m_driverFailed);
+    EXPECT_EQ(result, L"");
+    EXPECT_EQ(WorkCopies(), copiesBefore);
+}
+
+TEST_F(SelectPart, DialogSizesFollowThePictureAndTheWindow)
+{
+    // Larger than the screen both ways: maximised.
+    const std::string large = NewPicture("trel_select_large.bmp", Pattern(1200, 900));
+    bool zoomed = false;
+    std::wstring result;
+    ASSERT_EQ(Call(large, false, 0, 0, result, [&](SelectDialogDriver& d) {
+                  zoomed = IsZoomed(d.dialog) != FALSE;
+                  d.Press(IDCANCEL);
+              }),
+              S_OK);
+    EXPECT_TRUE(zoomed);
+
+    // 100 pixels wide: the dialog opens 280 pixels wide; it cannot be made smaller than
+    // 140 x 80; the control and the buttons follow its size.
+    const std::string narrow = NewPicture("trel_select_narrow.bmp", Pattern(100, 60));
+    RECT window = {}, viewer = {}, ok = {}, cancel = {};
+    MINMAXINFO limits = {};
+    ASSERT_EQ(Call(narrow, false, 0, 0, result, [&](SelectDialogDriver& d) {
+                  GetWindowRect(d.dialog, &window);
+                  SendMessageW(d.dialog, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+                  SetWindowPos(d.dialog, nullptr, 0, 0, 600, 400, SWP_NOMOVE | SWP_NOZORDER);
+                  RECT client;
+                  GetClientRect(d.dialog, &client);
+                  GetWindowRect(d.host, &viewer);
+                  GetWindowRect(GetDlgItem(d.dialog, IDOK), &ok);
+                  GetWindowRect(GetDlgItem(d.dialog, IDCANCEL), &cancel);
+                  POINT origin = {0, 0};
+                  ClientToScreen(d.dialog, &origin);
+                  OffsetRect(&ok, -origin.x, -origin.y);
+                  OffsetRect(&cancel, -origin.x, -origin.y);
+                  viewer.right = viewer.right - viewer.left - (client.right - 14);
+                  viewer.bottom = viewer.bottom - viewer.top - (client.bottom - 38);
+                  ok.right = ok.left - (client.right - 265);
+                  ok.bottom = ok.top - (client.bottom - 24);
+                  cancel.right = cancel.left - (client.right - 128);
+                  cancel.bottom = cancel.top - (client.bottom - 24);
+                  d.Press(IDCANCEL);
+              }),
+              S_OK);
+    EXPECT_EQ(window.right - window.left, 280);
+    EXPECT_EQ(limits.ptMinTrackSize.x, 140);
+    EXPECT_EQ(limits.ptMinTrackSize.y, 80);
+    EXPECT_EQ(viewer.right, 0) << "control width differs from client width - 14 by this much";
+    EXPECT_EQ(viewer.bottom, 0) << "control height differs from client height - 38 by this much";
+    EXPECT_EQ(ok.right, 0);
+    EXPECT_EQ(ok.bottom, 0);
+    EXPECT_EQ(cancel.right, 0);
+    EXPECT_EQ(cancel.bottom, 0);
+}
+
+TEST_F(SelectPart, ACorruptPictureFailsClearlyAndLeavesNoCopy)
+{
+    std::string path = TempFolder() + "trel_select_corrupt.jpg";
+    {
+        FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("\xFF\xD8\xFF\xE0 this is not a picture", f);
+        std::fclose(f);
+    }
+    m_files.push_back(path);
+    const int copiesBefore = WorkCopies();
+    Bstr name(Wide(path).c_str()), res;
+    EXPECT_EQ(m_helper->SelectPicturePart(0, name, VARIANT_TRUE, 300, 400, res.Put()), E_FAIL);
+    const std::wstring text = ErrorText();
+    EXPECT_EQ(text.find(L"CClientHelper::SelectPicturePart()\r\n"), 0u) << Narrow(text);
+    EXPECT_NE(text.find(L"Не удалось загрузить файл с изображением."), std::wstring::npos);
+    EXPECT_EQ(res.Text(), L"");
+    EXPECT_EQ(WorkCopies(), copiesBefore);
+    EXPECT_EQ(FindWindowW(L"#32770", kSelectDialogTitle), nullptr);
+}
+
+// A user without rights to the machine's settings key, as the key's ACL makes it here.
+TEST_F(SelectPart, AnUnwritableSettingsKeyGivesTheSaveTextAndLeavesNoCopy)
+{
+    const std::string original = NewPicture("trel_select_rights.bmp", Pattern(200, 150));
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    EXPLICIT_ACCESSA deny = {};
+    deny.grfAccessPermissions = KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
+    deny.grfAccessMode = DENY_ACCESS;
+    deny.grfInheritance = NO_INHERITANCE;
+    deny.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
+    deny.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    deny.Trustee.ptstrName = const_cast<char*>("EVERYONE");
+    EXPLICIT_ACCESSA allow = deny;
+    allow.grfAccessPermissions = KEY_READ | WRITE_DAC;
+    allow.grfAccessMode = GRANT_ACCESS;
+    EXPLICIT_ACCESSA entries[] = {deny, allow};
+    PACL acl = nullptr;
+    ASSERT_EQ(SetEntriesInAclA(2, entries, nullptr, &acl), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_EQ(SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, acl, nullptr),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    LocalFree(acl);
+
+    const int copiesBefore = WorkCopies();
+    std::wstring result;
+    const HRESULT hr = Call(original, true, 200, 150, result, [](SelectDialogDriver& d) { d.Press(IDOK); });
+    const std::wstring text = ErrorText();
+
+    // Everyone may write again.
+    EXPLICIT_ACCESSA all = allow;
+    all.grfAccessPermissions = KEY_ALL_ACCESS;
+    ASSERT_EQ(SetEntriesInAclA(1, &all, nullptr, &acl), static_cast<DWORD>(ERROR_SUCCESS));
+    SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                    nullptr, acl, nullptr);
+    LocalFree(acl);
+    RegCloseKey(key);
+
+    EXPECT_EQ(hr, E_FAIL);
+    EXPECT_EQ(text, L"CClientHelper::SelectPicturePart()\r\n"
+                    L"Failed to save params to the registry. The user might have no access rights for it.");
+    EXPECT_EQ(result, L"");
+    EXPECT_EQ(WorkCopies(), copiesBefore);
+}
+
+double Millis(std::chrono::steady_clock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// The figures for a 4000 x 3000 JPEG: opening until the picture is painted against decoding alone,
+// one drag step, and applying the selection against ResizePicture to the same size.
+TEST_F(SelectPart, SpeedOnATwelveMegapixelPhoto)
+{
+    using Clock = std::chrono::steady_clock;
+    const std::string photo = NewPicture("trel_select_photo.jpg", Pattern(4000, 3000, true), "85");
+    WIN32_FILE_ATTRIBUTE_DATA attributes = {};
+    GetFileAttributesExA(photo.c_str(), GetFileExInfoStandard, &attributes);
+    // Decoding alone: ResizePicture to the picture's own size loads it and changes nothing.
+    double decode = 1e9;
+    for (int i = 0; i < 3; ++i) {
+        Bstr name(Wide(photo).c_str()), res;
+        const auto t0 = Clock::now();
+        ASSERT_EQ(m_helper->ResizePicture(name, 4000, 3000, VARIANT_FALSE, res.Put()), S_OK);
+        decode = std::min(decode, Millis(Clock::now() - t0));
+    }
+
+    // The selection remembered for 300 x 400: three quarters of the photo's width, full height.
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const DWORD remembered[4] = {0, 0, 2250, 3000};
+    const char* edges[4] = {"Left", "Top", "Right", "Bottom"};
+    for (int i = 0; i < 4; ++i)
+        RegSetValueExA(key, (std::string("Picture300x400Select") + edges[i]).c_str(), 0, REG_DWORD,
+                       reinterpret_cast<const BYTE*>(&remembered[i]), sizeof(DWORD));
+    RegCloseKey(key);
+
+    std::atomic<double> opened{0.0}, step{0.0}, worstStep{0.0}, apply{0.0};
+    const auto start = Clock::now();
+    std::wstring result;
+    ASSERT_EQ(Call(photo, true, 300, 400, result, [&](SelectDialogDriver& d) {
+                  // Painted: the control's window is visible and has nothing left to paint.
+                  RECT update;
+                  while (!IsWindowVisible(d.control) || GetUpdateRect(d.control, &update, FALSE))
+                      Sleep(1);
+                  opened = Millis(Clock::now() - start);
+                  d.Fit(4000, 3000);
+                  // Each move is handled and repainted before SendMessage returns.
+                  POINT from = d.View(1125, 1500);
+                  SendMessageW(d.control, WM_LBUTTONDOWN, MK_LBUTTON, SelectDialogDriver::At(from));
+                  double total = 0, worst = 0;
+                  const int steps = 30;
+                  for (int i = 1; i <= steps; ++i) {
+                      POINT p{from.x + 2 * i, from.y - i};
+                      const auto t0 = Clock::now();
+                      SendMessageW(d.control, WM_MOUSEMOVE, MK_LBUTTON, SelectDialogDriver::At(p));
+                      const double ms = Millis(Clock::now() - t0);
+                      total += ms;
+                      worst = std::max(worst, ms);
+                  }
+                  SendMessageW(d.control, WM_LBUTTONUP, 0, SelectDialogDriver::At(from));
+                  step = total / steps;
+                  worstStep = worst;
+                  const auto t0 = Clock::now();
+                  SendMessageW(d.dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                               reinterpret_cast<LPARAM>(GetDlgItem(d.dialog, IDOK)));
+                  apply = Millis(Clock::now() - t0);
+              }),
+              S_OK);
+    ASSERT_FALSE(m_driverFailed);
+    Picture part;
+    ASSERT_TRUE(ReadPicture(Narrow(result), part));
+    EXPECT_EQ(part.width, 300);
+    EXPECT_EQ(part.height, 400);
+
+    double resize = 1e9;
+    for (int i = 0; i < 2; ++i) {
+        Bstr name(Wide(photo).c_str()), res;
+        const auto t0 = Clock::now();
+        ASSERT_EQ(m_helper->ResizePicture(name, 300, 400, VARIANT_TRUE, res.Put()), S_OK);
+        resize = std::min(resize, Millis(Clock::now() - t0));
+        m_files.push_back(Narrow(res.Text()));
+    }
+    std::printf("[ speed    ] 4000x3000 JPEG of %lu bytes\n", attributes.nFileSizeLow);
+    std::printf("[ speed    ] 4000x3000 JPEG: decode alone %.1f ms; dialog open until painted %.1f ms (%.2f x decode)\n",
+                decode, opened.load(), opened.load() / decode);
+    std::printf("[ speed    ] drag step %.2f ms on average, %.2f ms at worst (30 steps)\n", step.load(),
+                worstStep.load());
+    std::printf("[ speed    ] apply the selection to 300x400 (OK) %.1f ms; ResizePicture to 300x400 %.1f ms (%.2f x)\n",
+                apply.load(), resize, apply.load() / resize);
+    EXPECT_LE(opened.load(), 1.5 * decode);
+    EXPECT_LT(step.load(), 16.0);
+}
+
+} // namespace
