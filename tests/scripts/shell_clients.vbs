@@ -143,7 +143,6 @@ CheckEqual gNum, 0, "and releases its scanner session"
 Dim o, cases, i, name, context, entries
 Set o = CreateObject("TrelClientHelper.ClientHelper")
 cases = Array( _
-    "SelectPicturePart", "CClientHelper::SelectPicturePart()", "SelectPicturePart", _
     "ReleasePicture", "CClientHelper::ReleasePicture()", "ReleasePicture", _
     "ReleasePicture2", "CClientHelper::ReleasePicture()", "ReleasePicture2", _
     "GetPictureFromCam", "CClientHelper::GetPictureFromCam()", "GetPictureFromCam", _
@@ -170,7 +169,8 @@ cases = Array( _
     "ReadKey(port,,hwnd)", "CClientHelper::ReadKey()", "CCOMFile::Open CreateFile()", _
     "ReadHodTest(port)", "CClientHelper::ReadKey()", "CCOMFile::Open CreateFile()", _
     "OpenPictureWith", "CClientHelper::OpenPictureWith()", "Z:\NO\SUCH\EDITOR.EXE", _
-    "PrintPicture", "CClientHelper::PrintPicture()", "MSPAINT.EXE")
+    "PrintPicture", "CClientHelper::PrintPicture()", "MSPAINT.EXE", _
+    "SelectPicturePart", "CClientHelper::SelectPicturePart()", "CImageViewer::SetFileName()")
 For i = 0 To UBound(cases) Step 3
     name = cases(i)
     context = cases(i + 1)
