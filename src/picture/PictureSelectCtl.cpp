@@ -502,8 +502,13 @@ void CPictureSelect::Apply(long width, long height, long left, long top, long ri
 {
     if (!m_picture.IsValid())
         Fail(E_UNEXPECTED, IDS_PS_NO_PICTURE);
-    SelRect r = FitSelection(SelRect{left, top, right, bottom}, SelLimits{m_picture.Width(), m_picture.Height()});
-    if (SelRect{left, top, right, bottom}.IsEmpty() || r.IsEmpty())
+    // The part asked for, cut to the picture; nothing of the picture in it is no selection.
+    SelRect r{std::min(left, right), std::min(top, bottom), std::max(left, right), std::max(top, bottom)};
+    r.left = std::max(0L, std::min<long>(r.left, m_picture.Width()));
+    r.right = std::max(0L, std::min<long>(r.right, m_picture.Width()));
+    r.top = std::max(0L, std::min<long>(r.top, m_picture.Height()));
+    r.bottom = std::max(0L, std::min<long>(r.bottom, m_picture.Height()));
+    if (r.IsEmpty())
         Fail(E_INVALIDARG, IDS_PS_NO_SELECTION);
     // A target side of 0 follows the selection: both 0 keep the part at its own size, one 0 keeps
     // the part's proportions.

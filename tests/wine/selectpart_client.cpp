@@ -24,6 +24,9 @@
 
 namespace {
 
+// The selection control's class, as the dialog template names it.
+const CLSID CLSID_TrelPictureSelectForTests = {0x7C3E5A90, 0x2D4B, 0x4F81, {0x96, 0xA7, 0xE8, 0xB1, 0xC4, 0xD2, 0xF3, 0x60}};
+
 struct Picture {
     int32_t width = 0, height = 0;
     std::vector<uint8_t> rows;  // 24-bit, bottom-up
@@ -477,15 +480,30 @@ TEST_F(SelectPart, SpeedOnATwelveMegapixelPhoto)
                        reinterpret_cast<const BYTE*>(&remembered[i]), sizeof(DWORD));
     RegCloseKey(key);
 
+    // Opening is timed three times, as decoding is: the best of each is compared.
     std::atomic<double> opened{0.0}, step{0.0}, worstStep{0.0}, apply{0.0};
-    const auto start = Clock::now();
+    auto start = Clock::now();
+    auto waitPainted = [&](SelectDialogDriver& d) {
+        // Painted: the control's window is visible and has nothing left to paint.
+        RECT update;
+        while (!IsWindowVisible(d.control) || GetUpdateRect(d.control, &update, FALSE))
+            Sleep(1);
+        const double ms = Millis(Clock::now() - start);
+        if (opened.load() == 0.0 || ms < opened.load())
+            opened = ms;
+    };
     std::wstring result;
+    for (int i = 0; i < 2; ++i) {
+        start = Clock::now();
+        ASSERT_EQ(Call(photo, false, 300, 400, result, [&](SelectDialogDriver& d) {
+                      waitPainted(d);
+                      d.Press(IDCANCEL);
+                  }),
+                  S_OK);
+    }
+    start = Clock::now();
     ASSERT_EQ(Call(photo, true, 300, 400, result, [&](SelectDialogDriver& d) {
-                  // Painted: the control's window is visible and has nothing left to paint.
-                  RECT update;
-                  while (!IsWindowVisible(d.control) || GetUpdateRect(d.control, &update, FALSE))
-                      Sleep(1);
-                  opened = Millis(Clock::now() - start);
+                  waitPainted(d);
                   d.Fit(4000, 3000);
                   // Each move is handled and repainted before SendMessage returns.
                   POINT from = d.View(1125, 1500);
@@ -524,7 +542,8 @@ TEST_F(SelectPart, SpeedOnATwelveMegapixelPhoto)
         m_files.push_back(Narrow(res.Text()));
     }
     std::printf("[ speed    ] 4000x3000 JPEG of %lu bytes\n", attributes.nFileSizeLow);
-    std::printf("[ speed    ] 4000x3000 JPEG: decode alone %.1f ms; dialog open until painted %.1f ms (%.2f x decode)\n",
+    std::printf("[ speed    ] 4000x3000 JPEG: decode alone %.1f ms; dialog open until painted %.1f ms (%.2f x decode; "
+                "best of 3 each)\n",
                 decode, opened.load(), opened.load() / decode);
     std::printf("[ speed    ] drag step %.2f ms on average, %.2f ms at worst (30 steps)\n", step.load(),
                 worstStep.load());
@@ -535,3 +554,103 @@ TEST_F(SelectPart, SpeedOnATwelveMegapixelPhoto)
 }
 
 } // namespace
+
+namespace {
+
+HRESULT CallControl(IDispatch* p, DISPID id, WORD flags, std::vector<VARIANT> args, VARIANT* result,
+                    EXCEPINFO* excep)
+{
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr, UINT(reversed.size()), 0};
+    if (flags == DISPATCH_PROPERTYPUT) {
+        params.rgdispidNamedArgs = &named;
+        params.cNamedArgs = 1;
+    }
+    return p->Invoke(id, IID_NULL, 0, flags, &params, result, excep, nullptr);
+}
+
+VARIANT L(long v)
+{
+    VARIANT x;
+    VariantInit(&x);
+    V_VT(&x) = VT_I4;
+    V_I4(&x) = v;
+    return x;
+}
+
+long Get(IDispatch* p, DISPID id)
+{
+    VARIANT r;
+    VariantInit(&r);
+    EXPECT_EQ(CallControl(p, id, DISPATCH_PROPERTYGET, {}, &r, nullptr), S_OK) << id;
+    return V_VT(&r) == VT_I4 ? V_I4(&r) : -999;
+}
+
+} // namespace
+
+// The control by itself, as any container or script would call it through its dispatch table.
+TEST_F(SelectPart, TheControlAloneThroughItsDispatchTable)
+{
+    const std::string file = NewPicture("trel_select_control.bmp", Pattern(200, 100));
+    ComPtr<IDispatch> control;
+    ASSERT_EQ(CoCreateInstance(CLSID_TrelPictureSelectForTests, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                               control.PutVoid()),
+              S_OK);
+    LPOLESTR name = const_cast<LPOLESTR>(L"SelBottom");
+    DISPID id = 0;
+    EXPECT_EQ(control->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK);
+    EXPECT_EQ(id, 9);
+
+    VARIANT path;
+    VariantInit(&path);
+    V_VT(&path) = VT_BSTR;
+    V_BSTR(&path) = SysAllocString(Wide(file).c_str());
+    EXCEPINFO excep = {};
+    ASSERT_EQ(CallControl(control.Get(), 1, DISPATCH_PROPERTYPUT, {path}, nullptr, &excep), S_OK);
+    EXPECT_EQ(Get(control.Get(), 2), 200);
+    EXPECT_EQ(Get(control.Get(), 3), 100);
+    // The selection is cut to the picture and given the ratio (the longer side shortened).
+    VARIANT ratio, keep;
+    VariantInit(&ratio);
+    V_VT(&ratio) = VT_R8;
+    V_R8(&ratio) = 0.75;
+    VariantInit(&keep);
+    V_VT(&keep) = VT_BOOL;
+    V_BOOL(&keep) = VARIANT_TRUE;
+    ASSERT_EQ(CallControl(control.Get(), 5, DISPATCH_METHOD, {L(10), L(20), L(250), L(95), ratio, keep}, nullptr,
+                          &excep),
+              S_OK);
+    EXPECT_EQ(Get(control.Get(), 6), 10);
+    EXPECT_EQ(Get(control.Get(), 7), 20);
+    EXPECT_EQ(Get(control.Get(), 8), 110);
+    EXPECT_EQ(Get(control.Get(), 9), 95);
+    // A target height of 0 keeps the part's proportions: 100 x 75 to 50 x 38.
+    ASSERT_EQ(CallControl(control.Get(), 4, DISPATCH_METHOD, {L(50), L(0), L(10), L(20), L(110), L(95)}, nullptr,
+                          &excep),
+              S_OK);
+    Picture part;
+    ASSERT_TRUE(ReadPicture(file, part));
+    EXPECT_EQ(part.width, 50);
+    EXPECT_EQ(part.height, 38);
+    // Nothing selected, and a file that is no picture: errors with the control's own text.
+    excep = {};
+    EXPECT_EQ(CallControl(control.Get(), 4, DISPATCH_METHOD, {L(50), L(50), L(500), L(20), L(900), L(95)}, nullptr,
+                          &excep),
+              DISP_E_EXCEPTION);
+    EXPECT_EQ(excep.scode, E_INVALIDARG);
+    SysFreeString(excep.bstrSource);
+    SysFreeString(excep.bstrDescription);
+    excep = {};
+    SysFreeString(V_BSTR(&path));
+    V_BSTR(&path) = SysAllocString(L"Z:\\no\\such\\picture.jpg");
+    EXPECT_EQ(CallControl(control.Get(), 1, DISPATCH_PROPERTYPUT, {path}, nullptr, &excep), DISP_E_EXCEPTION);
+    EXPECT_EQ(excep.scode, E_FAIL);
+    EXPECT_EQ(std::wstring(excep.bstrDescription ? excep.bstrDescription : L""),
+              L"Не удалось загрузить файл с изображением. (Z:\\no\\such\\picture.jpg)");
+    EXPECT_EQ(Get(control.Get(), 2), 0);  // the old picture is not kept under the new name
+    SysFreeString(excep.bstrSource);
+    SysFreeString(excep.bstrDescription);
+    VariantClear(&path);
+    EXPECT_EQ(CallControl(control.Get(), 4, DISPATCH_PROPERTYGET, {}, nullptr, nullptr), DISP_E_MEMBERNOTFOUND);
+}
