@@ -26,9 +26,10 @@ void ExpectInsideAndOfRatio(const SelRect& r, const SelLimits& l)
     EXPECT_LE(r.bottom, l.height);
     EXPECT_LE(r.left, r.right);
     EXPECT_LE(r.top, r.bottom);
-    if (l.KeepsRatio() && !r.IsEmpty())
+    if (l.KeepsRatio() && !r.IsEmpty()) {
         EXPECT_LE(std::fabs(r.Height() - r.Width() * l.ratio), 1.0)
             << r.left << "," << r.top << "," << r.right << "," << r.bottom;
+    }
 }
 
 TEST(SelectionFit, AGivenSelectionOfTheRatioInsideThePictureStaysAsItIs)

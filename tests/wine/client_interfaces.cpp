@@ -652,11 +652,6 @@ TEST_P(NotImplemented, FailsWithErrorInformationAndOneLogEntry)
 INSTANTIATE_TEST_SUITE_P(
     Methods, NotImplemented,
     ::testing::Values(
-        PendingMethod{"SelectPicturePart", L"CClientHelper::SelectPicturePart()",
-                      [](IClientHelper* p) {
-                          Bstr res;
-                          return p->SelectPicturePart(0, Bstr(kSomePicture), VARIANT_FALSE, 0, 0, res.Put());
-                      }},
         PendingMethod{"ReleasePicture", L"CClientHelper::ReleasePicture()",
                       [](IClientHelper* p) {
                           Bstr res;
