@@ -8,6 +8,9 @@ case "${1:-}" in
     "$TREL_ROOT/scripts/wineprefix.sh" >/dev/null
     export DISPLAY="$("$TREL_ROOT/scripts/xvfb.sh" start)"
     "$TREL_WINESERVER" -p >/dev/null 2>&1 </dev/null || true
+    # Without a window manager on the display, Wine must place windows itself for a maximised
+    # dialog to fill the screen (and for hidden windows not to wait for a manager's answer).
+    "$TREL_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 </dev/null || true
     # Start Wine's own services now, detached from our output: CTest waits for every holder of a
     # test's stdout, and services started by the first program of a test would keep it open.
     "$TREL_WINE" wineboot >/dev/null 2>&1 </dev/null || true

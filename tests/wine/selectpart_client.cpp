@@ -337,6 +337,8 @@ TEST_F(SelectPart, DialogSizesFollowThePictureAndTheWindow)
     std::wstring result;
     ASSERT_EQ(Call(large, false, 0, 0, result, [&](SelectDialogDriver& d) {
                   zoomed = IsZoomed(d.dialog) != FALSE;
+                  Sleep(400);
+                  SaveScreenshot(d.dialog, "selectpart_dialog_large.bmp");
                   d.Press(IDCANCEL);
               }),
               S_OK);
@@ -461,13 +463,13 @@ TEST_F(SelectPart, SpeedOnATwelveMegapixelPhoto)
     WIN32_FILE_ATTRIBUTE_DATA attributes = {};
     GetFileAttributesExA(photo.c_str(), GetFileExInfoStandard, &attributes);
     // Decoding alone: ResizePicture to the picture's own size loads it and changes nothing.
-    double decode = 1e9;
-    for (int i = 0; i < 3; ++i) {
+    auto decodeOnce = [&] {
         Bstr name(Wide(photo).c_str()), res;
         const auto t0 = Clock::now();
-        ASSERT_EQ(m_helper->ResizePicture(name, 4000, 3000, VARIANT_FALSE, res.Put()), S_OK);
-        decode = std::min(decode, Millis(Clock::now() - t0));
-    }
+        EXPECT_EQ(m_helper->ResizePicture(name, 4000, 3000, VARIANT_FALSE, res.Put()), S_OK);
+        return Millis(Clock::now() - t0);
+    };
+    decodeOnce();  // the file into the system's cache, as it is for every open below
 
     // The selection remembered for 300 x 400: three quarters of the photo's width, full height.
     HKEY key;
@@ -480,27 +482,35 @@ TEST_F(SelectPart, SpeedOnATwelveMegapixelPhoto)
                        reinterpret_cast<const BYTE*>(&remembered[i]), sizeof(DWORD));
     RegCloseKey(key);
 
-    // Opening is timed three times, as decoding is: the best of each is compared.
+    // Each open is timed right after a decode alone; the best of three pairs is compared, so that
+    // other work on the machine weighs on both sides alike.
     std::atomic<double> opened{0.0}, step{0.0}, worstStep{0.0}, apply{0.0};
+    double decode = 1e9, bestOpen = 1e9, bestRatio = 1e9;
     auto start = Clock::now();
     auto waitPainted = [&](SelectDialogDriver& d) {
         // Painted: the control's window is visible and has nothing left to paint.
         RECT update;
         while (!IsWindowVisible(d.control) || GetUpdateRect(d.control, &update, FALSE))
             Sleep(1);
-        const double ms = Millis(Clock::now() - start);
-        if (opened.load() == 0.0 || ms < opened.load())
-            opened = ms;
+        opened = Millis(Clock::now() - start);
+    };
+    auto account = [&](double decoded) {
+        decode = std::min(decode, decoded);
+        bestOpen = std::min(bestOpen, opened.load());
+        bestRatio = std::min(bestRatio, opened.load() / decoded);
     };
     std::wstring result;
     for (int i = 0; i < 2; ++i) {
+        const double decoded = decodeOnce();
         start = Clock::now();
         ASSERT_EQ(Call(photo, false, 300, 400, result, [&](SelectDialogDriver& d) {
                       waitPainted(d);
                       d.Press(IDCANCEL);
                   }),
                   S_OK);
+        account(decoded);
     }
+    const double decoded = decodeOnce();
     start = Clock::now();
     ASSERT_EQ(Call(photo, true, 300, 400, result, [&](SelectDialogDriver& d) {
                   waitPainted(d);
@@ -528,6 +538,7 @@ TEST_F(SelectPart, SpeedOnATwelveMegapixelPhoto)
               }),
               S_OK);
     ASSERT_FALSE(m_driverFailed);
+    account(decoded);
     Picture part;
     ASSERT_TRUE(ReadPicture(Narrow(result), part));
     EXPECT_EQ(part.width, 300);
@@ -542,14 +553,14 @@ TEST_F(SelectPart, SpeedOnATwelveMegapixelPhoto)
         m_files.push_back(Narrow(res.Text()));
     }
     std::printf("[ speed    ] 4000x3000 JPEG of %lu bytes\n", attributes.nFileSizeLow);
-    std::printf("[ speed    ] 4000x3000 JPEG: decode alone %.1f ms; dialog open until painted %.1f ms (%.2f x decode; "
-                "best of 3 each)\n",
-                decode, opened.load(), opened.load() / decode);
+    std::printf("[ speed    ] 4000x3000 JPEG: decode alone %.1f ms, dialog open until painted %.1f ms (best of 3 "
+                "each); best open / decode of the same pair %.2f\n",
+                decode, bestOpen, bestRatio);
     std::printf("[ speed    ] drag step %.2f ms on average, %.2f ms at worst (30 steps)\n", step.load(),
                 worstStep.load());
     std::printf("[ speed    ] apply the selection to 300x400 (OK) %.1f ms; ResizePicture to 300x400 %.1f ms (%.2f x)\n",
                 apply.load(), resize, apply.load() / resize);
-    EXPECT_LE(opened.load(), 1.5 * decode);
+    EXPECT_LE(bestRatio, 1.5);
     EXPECT_LT(step.load(), 16.0);
 }
 
