@@ -868,6 +868,11 @@ LRESULT CPictureSelect::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
         return 0;
     }
     case WM_MOUSEMOVE:
+        if (m_dragging && (wParam & MK_LBUTTON) == 0) {
+            // The button went up where the release never reached us: the drag is over.
+            m_dragging = false;
+            ReleaseCapture();
+        }
         if (m_dragging) {
             const int x = PointX(lParam), y = PointY(lParam);
             int32_t dx, dy;

@@ -41,21 +41,40 @@ struct SelectDialogDriver {
     POINT View(int x, int y) const { return POINT{PictureToViewX(fit, x), PictureToViewY(fit, y)}; }
 
     static LPARAM At(POINT p) { return MAKELPARAM(static_cast<WORD>(p.x), static_cast<WORD>(p.y)); }
-    // A drag with the left button in steps; sent (each step handled before the next) or posted.
-    void Drag(POINT from, POINT to, int steps, bool send = true)
+    // The real pointer to a point of the control, with a button event there when asked (through the
+    // system's input queue, so that the pointer's place and the button's state agree with what the
+    // window is told, as they do for an operator).
+    void Pointer(POINT at, DWORD buttons = 0)
     {
-        auto deliver = [&](UINT m, WPARAM w, LPARAM l) {
-            if (send)
-                SendMessageW(control, m, w, l);
-            else
-                PostMessageW(control, m, w, l);
-        };
-        deliver(WM_LBUTTONDOWN, MK_LBUTTON, At(from));
+        POINT p = at;
+        ClientToScreen(control, &p);
+        const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+        INPUT in = {};
+        in.type = INPUT_MOUSE;
+        in.mi.dx = static_cast<LONG>((p.x * 65535LL + (w - 1) / 2) / (w - 1));
+        in.mi.dy = static_cast<LONG>((p.y * 65535LL + (h - 1) / 2) / (h - 1));
+        in.mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE | buttons;
+        SendInput(1, &in, sizeof(INPUT));
+    }
+    // Waits until the dialog's thread has handled the input given so far.
+    void Settle()
+    {
+        Sleep(60);
+        SendMessageW(control, WM_NULL, 0, 0);
+    }
+    // A drag with the left button, in steps.
+    void Drag(POINT from, POINT to, int steps)
+    {
+        SetForegroundWindow(dialog);
+        Pointer(from);
+        Pointer(from, MOUSEEVENTF_LEFTDOWN);
+        Settle();
         for (int i = 1; i <= steps; ++i) {
-            POINT p{from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps};
-            deliver(WM_MOUSEMOVE, MK_LBUTTON, At(p));
+            Pointer(POINT{from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps});
+            Sleep(10);
         }
-        deliver(WM_LBUTTONUP, 0, At(to));
+        Pointer(to, MOUSEEVENTF_LEFTUP);
+        Settle();
     }
     // A click without movement.
     void Click(POINT p) { Drag(p, p, 0); }
@@ -80,9 +99,7 @@ struct SelectDialogDriver {
         if (shift)
             add(VK_SHIFT, true);
         SendInput(n, in, sizeof(INPUT));
-        // Handled once the dialog's thread has gone past it.
-        Sleep(50);
-        SendMessageW(control, WM_NULL, 0, 0);
+        Settle();
     }
     void Press(int id) { PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id)); }
     // The dialog has gone (the call returns soon after).
