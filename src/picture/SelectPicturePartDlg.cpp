@@ -33,13 +33,15 @@ INT_PTR CSelectPicturePartDlg::Select(const std::string& file, long sizeX, long 
     // The control container the template names for the selection control.
     AxHostRegisterClass(AfxGetResourceHandle());
     m_failure = nullptr;
+    m_bOpened = false;
     SetLastError(0);
     const INT_PTR result = DoModal();
     m_viewer.Detach();
     if (m_failure)
         std::rethrow_exception(m_failure);
-    CheckWin32(result != -1, "CSelectPicturePartDlg::Select CreateDialog()");
-    return result;
+    CheckWin32(result != -1 || m_bOpened, "CSelectPicturePartDlg::Select CreateDialog()");
+    // A dialog ended from outside (its window destroyed, the thread told to quit) confirmed nothing.
+    return result == IDOK ? IDOK : IDCANCEL;
 }
 
 void CSelectPicturePartDlg::EndWithFailure()
@@ -51,6 +53,7 @@ void CSelectPicturePartDlg::EndWithFailure()
 BOOL CSelectPicturePartDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    m_bOpened = true;
     m_btnOK = GetDlgItem(IDOK);
     m_btnCancel = GetDlgItem(IDCANCEL);
     m_viewer.Attach(GetDlgItem(IDC_PICTURE_VIEWER));

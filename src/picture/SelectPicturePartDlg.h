@@ -38,6 +38,7 @@ private:
     void EndWithFailure();
 
     std::exception_ptr m_failure;
+    bool m_bOpened = false;  // the dialog's window was made
 };
 
 // Dialog-unit-free limits of the dialog, in pixels.

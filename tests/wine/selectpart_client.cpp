@@ -670,3 +670,48 @@ TEST_F(SelectPart, TheControlAloneThroughItsDispatchTable)
     VariantClear(&path);
     EXPECT_EQ(CallControl(control.Get(), 4, DISPATCH_PROPERTYGET, {}, nullptr, nullptr), DISP_E_MEMBERNOTFOUND);
 }
+
+// The control's DLL registers itself as a control under its class identifier and ProgIDs, and
+// unregisters again; the dialog then reports the missing control instead of opening without it.
+TEST_F(SelectPart, TheControlRegistersAndAMissingControlIsReported)
+{
+    std::wstring dll = DllPath();
+    dll = dll.substr(0, dll.rfind(L'\\') + 1) + L"TrelPictureSelect.dll";
+    HMODULE module = LoadLibraryW(dll.c_str());
+    ASSERT_NE(module, nullptr) << Narrow(dll);
+    using Entry = HRESULT(STDAPICALLTYPE*)();
+    auto reg = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
+    auto unreg = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module, "DllUnregisterServer")));
+    ASSERT_TRUE(reg != nullptr && unreg != nullptr);
+    auto keyText = [](const std::string& key, const char* value) {
+        char text[MAX_PATH] = {};
+        DWORD size = sizeof(text);
+        if (RegGetValueA(HKEY_CLASSES_ROOT, key.c_str(), value, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS)
+            return std::string("<none>");
+        return std::string(text);
+    };
+    const std::string clsidKey = "CLSID\\{7C3E5A90-2D4B-4F81-96A7-E8B1C4D2F360}";
+    ASSERT_EQ(reg(), S_OK);
+    EXPECT_EQ(keyText(clsidKey + "\\InprocServer32", nullptr), Narrow(dll));
+    EXPECT_EQ(keyText(clsidKey + "\\InprocServer32", "ThreadingModel"), "Apartment");
+    EXPECT_EQ(keyText(clsidKey + "\\Control", nullptr), "");
+    CLSID byName;
+    EXPECT_EQ(CLSIDFromProgID(L"TrelPictureSelect.PictureSelect", &byName), S_OK);
+    EXPECT_TRUE(byName == CLSID_TrelPictureSelectForTests);
+
+    ASSERT_EQ(unreg(), S_OK);
+    EXPECT_EQ(keyText(clsidKey + "\\InprocServer32", nullptr), "<none>");
+    EXPECT_NE(CLSIDFromProgID(L"TrelPictureSelect.PictureSelect", &byName), S_OK);
+    const std::string original = NewPicture("trel_select_nocontrol.bmp", Pattern(64, 48));
+    const int copiesBefore = WorkCopies();
+    Bstr name(Wide(original).c_str()), res;
+    const HRESULT hr = m_helper->SelectPicturePart(0, name, VARIANT_TRUE, 64, 48, res.Put());
+    const std::wstring text = ErrorText();
+    EXPECT_EQ(reg(), S_OK);
+    FreeLibrary(module);
+    EXPECT_EQ(hr, REGDB_E_CLASSNOTREG);
+    EXPECT_NE(text.find(L"CImageViewer: the picture selection control cannot be created"), std::wstring::npos)
+        << Narrow(text);
+    EXPECT_EQ(WorkCopies(), copiesBefore);
+    EXPECT_EQ(keyText(clsidKey + "\\InprocServer32", nullptr), Narrow(dll));
+}
