@@ -106,10 +106,20 @@ void CSelectPicturePartDlg::LayOut(int cx, int cy)
         return;
     const UINT keep = SWP_NOZORDER | SWP_NOACTIVATE;
     SetWindowPos(hViewer, nullptr, 0, 0, cx - 14, cy - 38, keep | SWP_NOMOVE);
-    if (m_btnCancel != nullptr)
-        SetWindowPos(m_btnCancel, nullptr, cx - 128, cy - 24, 0, 0, keep | SWP_NOSIZE);
-    if (m_btnOK != nullptr)
-        SetWindowPos(m_btnOK, nullptr, cx - 265, cy - 24, 0, 0, keep | SWP_NOSIZE);
+    // The buttons keep their margin and their gap: with the dialog font's usual metrics (buttons
+    // 120 pixels wide) Cancel starts at cx - 128 and OK at cx - 265; with wider metrics (a larger
+    // font or more dots per inch) they move left instead of running off the dialog's edge.
+    auto place = [&](HWND hButton, int right) {
+        if (hButton == nullptr)
+            return right;
+        RECT r;
+        GetWindowRect(hButton, &r);
+        const int left = right - (r.right - r.left);
+        SetWindowPos(hButton, nullptr, left, cy - 24, 0, 0, keep | SWP_NOSIZE);
+        return left;
+    };
+    const int cancelLeft = place(m_btnCancel, cx - 128 + kSelectDlgButtonWidth);
+    place(m_btnOK, cancelLeft - (265 - 128 - kSelectDlgButtonWidth));
 }
 
 bool CSelectPicturePartDlg::OnMessage(UINT message, WPARAM, LPARAM lParam, INT_PTR& result)

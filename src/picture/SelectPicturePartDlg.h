@@ -41,10 +41,12 @@ private:
     bool m_bOpened = false;  // the dialog's window was made
 };
 
-// Dialog-unit-free limits of the dialog, in pixels.
+// Sizes of the dialog in pixels.
 constexpr int kSelectDlgMinWidth = 140;
 constexpr int kSelectDlgMinHeight = 80;
 constexpr int kSelectDlgMinInitialWidth = 280;
+// The buttons' width in pixels with the dialog font's usual metrics (80 dialog units).
+constexpr int kSelectDlgButtonWidth = 120;
 
 // SelectPicturePart: the operator selects the part to keep, the file (or its working copy) then
 // holds that part at sizeX x sizeY and the selection is remembered for that size. Returns the file's

@@ -364,9 +364,11 @@ TEST_F(SelectPart, DialogSizesFollowThePictureAndTheWindow)
                   OffsetRect(&cancel, -origin.x, -origin.y);
                   viewer.right = viewer.right - viewer.left - (client.right - 14);
                   viewer.bottom = viewer.bottom - viewer.top - (client.bottom - 38);
-                  ok.right = ok.left - (client.right - 265);
+                  // Cancel ends where a 120-pixel button at cx - 128 ends, OK 17 pixels before it
+                  // starts (OK at cx - 265 with the usual metrics).
+                  ok.right = ok.right - (cancel.left - 17);
                   ok.bottom = ok.top - (client.bottom - 24);
-                  cancel.right = cancel.left - (client.right - 128);
+                  cancel.right = cancel.right - (client.right - 8);
                   cancel.bottom = cancel.top - (client.bottom - 24);
                   d.Press(IDCANCEL);
               }),
