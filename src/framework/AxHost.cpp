@@ -233,6 +233,12 @@ LRESULT CALLBACK AxHostProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
         if (CAxSite* site = SiteOf(hWnd))
             site->Resize();
         return 0;
+    case WM_ERASEBKGND:
+        // The control's window covers the host: erasing beneath it would only cost time.
+        if (CAxSite* site = SiteOf(hWnd))
+            if (site->ControlWindow() != nullptr)
+                return 1;
+        break;
     case WM_SETFOCUS:
         if (CAxSite* site = SiteOf(hWnd))
             if (HWND hControl = site->ControlWindow())

@@ -260,6 +260,7 @@ private:
     ViewFit m_fit;
     HBITMAP m_hBuffer = nullptr;    // where a paint is composed before it goes to the screen
     int m_bufferW = 0, m_bufferH = 0;
+    bool m_bPainted = false;        // the window has been painted once
     int m_viewClientW = -1, m_viewClientH = -1;
 
     bool m_dragging = false;
@@ -481,6 +482,7 @@ void CPictureSelect::PutFileName(const std::wstring& name)
     m_fileName = name;
     m_sel = SelRect{};
     FreeView();
+    m_bPainted = false;
     if (m_hWnd != nullptr)
         InvalidateRect(m_hWnd, nullptr, FALSE);
     const std::string narrow = ToAnsi(name);
@@ -818,19 +820,25 @@ LRESULT CPictureSelect::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
         RECT client;
         GetClientRect(hWnd, &client);
         // Drawn off the screen first, so that the rectangle never flickers over the picture.
-        if (m_hBuffer == nullptr || m_bufferW != client.right || m_bufferH != client.bottom) {
-            if (m_hBuffer != nullptr)
-                DeleteObject(m_hBuffer);
-            m_bufferW = client.right;
-            m_bufferH = client.bottom;
-            m_hBuffer = CreateCompatibleBitmap(hdc, std::max(1, m_bufferW), std::max(1, m_bufferH));
+        if (!m_bPainted) {
+            // The first paint goes straight to the screen: nothing is there yet to flicker.
+            Paint(hdc, client);
+            m_bPainted = true;
+        } else {
+            if (m_hBuffer == nullptr || m_bufferW != client.right || m_bufferH != client.bottom) {
+                if (m_hBuffer != nullptr)
+                    DeleteObject(m_hBuffer);
+                m_bufferW = client.right;
+                m_bufferH = client.bottom;
+                m_hBuffer = CreateCompatibleBitmap(hdc, std::max(1, m_bufferW), std::max(1, m_bufferH));
+            }
+            HDC memory = CreateCompatibleDC(hdc);
+            HGDIOBJ old = SelectObject(memory, m_hBuffer);
+            Paint(memory, client);
+            BitBlt(hdc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
+            SelectObject(memory, old);
+            DeleteDC(memory);
         }
-        HDC memory = CreateCompatibleDC(hdc);
-        HGDIOBJ old = SelectObject(memory, m_hBuffer);
-        Paint(memory, client);
-        BitBlt(hdc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
-        SelectObject(memory, old);
-        DeleteDC(memory);
         EndPaint(hWnd, &ps);
         return 0;
     }
