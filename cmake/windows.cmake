@@ -85,6 +85,13 @@ target_sources(trelshell PRIVATE src/acquire/VideoGraph.cpp src/acquire/VideoGra
 # TWAIN scanning
 target_sources(trelshell PRIVATE src/acquire/Twain.cpp)
 add_dependencies(trelshell trel_idl trel_porthost_idl)
+# The picture part selection: its dialog, the control wrapper and the control container.
+set(TREL_SELECT_PART_SOURCES
+  src/framework/AxHost.cpp
+  src/picture/ImageViewer.cpp
+  src/picture/SelectPicturePartDlg.cpp
+)
+target_sources(trelshell PRIVATE ${TREL_SELECT_PART_SOURCES})
 target_include_directories(trelshell PUBLIC src ${TREL_GEN} src/resources)
 target_link_libraries(trelshell PUBLIC trelcore ${TREL_SYSTEM_LIBS})
 target_compile_definitions(trelshell PUBLIC _WIN32_WINNT=0x0601 WINVER=0x0601)
@@ -105,8 +112,33 @@ add_custom_command(TARGET TrelClientHelper POST_BUILD
   COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=$<TARGET_FILE:TrelClientHelper>.dbg $<TARGET_FILE:TrelClientHelper>
   WORKING_DIRECTORY $<TARGET_FILE_DIR:TrelClientHelper>)
 
+# The picture selection control: a DLL of its own, registered beside the component, with the
+# bitmap object and the codecs it loads and rewrites pictures with.
+set(TREL_SELECT_CONTROL_SOURCES
+  src/selectctl/SelectCtlModule.cpp
+  src/picture/PictureSelectCtl.cpp
+  src/picture/Dib.cpp
+  src/framework/Module.cpp
+  src/resources/TrelPictureSelect.rc
+  src/resources/TrelPictureSelect.def
+)
+add_library(TrelPictureSelect SHARED ${TREL_SELECT_CONTROL_SOURCES})
+set_target_properties(TrelPictureSelect PROPERTIES PREFIX "" OUTPUT_NAME TrelPictureSelect)
+target_include_directories(TrelPictureSelect PRIVATE src src/resources)
+target_compile_definitions(TrelPictureSelect PRIVATE _WIN32_WINNT=0x0601 WINVER=0x0601)
+target_link_libraries(TrelPictureSelect PRIVATE trelcore ole32 oleaut32 uuid advapi32 user32 gdi32 kernel32
+                      ${TREL_STATIC_RUNTIME} -Wl,--enable-stdcall-fixup)
+add_custom_command(TARGET TrelPictureSelect POST_BUILD
+  COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:TrelPictureSelect> $<TARGET_FILE:TrelPictureSelect>.dbg
+  COMMAND ${CMAKE_STRIP} --strip-debug --strip-unneeded $<TARGET_FILE:TrelPictureSelect>
+  COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=$<TARGET_FILE:TrelPictureSelect>.dbg $<TARGET_FILE:TrelPictureSelect>
+  WORKING_DIRECTORY $<TARGET_FILE_DIR:TrelPictureSelect>)
+add_dependencies(TrelClientHelper TrelPictureSelect)
+
 include(${CMAKE_SOURCE_DIR}/cmake/winetests.cmake)
 
 # Static checks of the DLL that need no Wine: imports and exports.
 add_test(NAME dll.imports COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-dll.sh $<TARGET_FILE:TrelClientHelper>)
 set_tests_properties(dll.imports PROPERTIES LABELS static ENVIRONMENT "OBJDUMP=${CMAKE_OBJDUMP}")
+add_test(NAME dll.imports.pictureselect COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-dll.sh $<TARGET_FILE:TrelPictureSelect>)
+set_tests_properties(dll.imports.pictureselect PROPERTIES LABELS static ENVIRONMENT "OBJDUMP=${CMAKE_OBJDUMP}")

@@ -33,7 +33,7 @@ target_link_libraries(win_client_tests PRIVATE gtest gtest_main ole32 oleaut32 u
 
 set(TREL_TEST_ENV "TREL_WINARCH=${TREL_WINARCH};BUILD_DIR=${TREL_BUILD_ROOT};TREL_DLL=$<TARGET_FILE:TrelClientHelper>")
 
-add_test(NAME wine.setup COMMAND ${TREL_FIXTURE} setup $<TARGET_FILE:TrelClientHelper>)
+add_test(NAME wine.setup COMMAND ${TREL_FIXTURE} setup $<TARGET_FILE:TrelClientHelper> $<TARGET_FILE:TrelPictureSelect>)
 add_test(NAME wine.cleanup COMMAND ${TREL_FIXTURE} cleanup)
 set_tests_properties(wine.setup PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${TREL_TEST_ENV}")
 set_tests_properties(wine.cleanup PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${TREL_TEST_ENV}")
@@ -260,3 +260,16 @@ add_dependencies(scan_twain scan_host)
 trel_wine_command(wine.scan_twain ${CMAKE_SOURCE_DIR}/tests/wine/scan_twain.sh
   $<TARGET_FILE:twain_source> $<TARGET_FILE:scan_twain> $<TARGET_FILE:scan_host>
   ${CMAKE_SOURCE_DIR}/tests/scripts/scan/scan.vbs)
+
+# SelectPicturePart from a C++ client (a driver thread works the dialog), and the driver program
+# the script client starts for the same; both use the control's portable geometry.
+add_executable(selectpart_client tests/wine/selectpart_client.cpp ${TREL_GEN}/TrelClientHelper_i.c)
+add_dependencies(selectpart_client trel_idl TrelClientHelper TrelPictureSelect)
+target_include_directories(selectpart_client PRIVATE ${TREL_GEN} src)
+target_link_libraries(selectpart_client PRIVATE trelcore gtest gtest_main ole32 oleaut32 uuid advapi32 user32 gdi32
+                      ${TREL_STATIC_RUNTIME})
+trel_wine_test(wine.selectpart_client $<TARGET_FILE:selectpart_client>)
+add_executable(selectpart_driver tests/wine/selectpart_driver.cpp)
+target_include_directories(selectpart_driver PRIVATE src)
+target_link_libraries(selectpart_driver PRIVATE trelcore user32 gdi32 ${TREL_STATIC_RUNTIME})
+add_dependencies(win_client_tests selectpart_driver)

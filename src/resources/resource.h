@@ -37,3 +37,7 @@
 // The video frame dialog and its frame.
 #define IDD_VIDEO 217
 #define IDC_VIDEO_FRAME 201
+
+// The picture part selection dialog and its selection control's container.
+#define IDD_SELECT_PICTURE_PART 216
+#define IDC_PICTURE_VIEWER 253

@@ -10,6 +10,7 @@
 #include "framework/AfxException.h"
 #include "framework/Module.h"
 #include "picture/PictureCommands.h"
+#include "picture/SelectPicturePartDlg.h"
 #include "picture/WorkFolder.h"
 #include "picture/WorkNames.h"
 #include "reading/ReadHodTestDlg.h"
@@ -51,13 +52,6 @@ void CleanupTimerTick()
 }
 
 namespace {
-
-// A method whose body comes with a later version of the component.
-[[noreturn]] void NotAvailable(const char* method)
-{
-    std::string text = std::string(method) + " is not implemented in this version of the component";
-    ThrowComError(E_NOTIMPL, text.c_str());
-}
 
 // Window handles travel through the interface as 32-bit values.
 HWND WindowFromLong(LONG value)
@@ -429,16 +423,18 @@ STDMETHODIMP CClientHelper::ReadKey(BSTR strPortNr, IDispatch* pDispUI, LONG hPa
                       [&] { ReadKeyBody(NarrowName(strPortNr), pDispUI, WindowFromLong(hParentWnd), piRes); });
 }
 
-STDMETHODIMP CClientHelper::SelectPicturePart(LONG, BSTR strFileName, VARIANT_BOOL, LONG, LONG, BSTR* pstrRes)
+STDMETHODIMP CClientHelper::SelectPicturePart(LONG hParentWnd, BSTR strFileName, VARIANT_BOOL bCopyRes, LONG iSizeX,
+                                              LONG iSizeY, BSTR* pstrRes)
 {
     if (pstrRes == nullptr)
         return E_POINTER;
     *pstrRes = nullptr;
     return RunInFrame(L"CClientHelper::SelectPicturePart()", [&] {
         RequireTrustedPage(m_pSite, "SelectPicturePart");
-        if (NarrowName(strFileName).empty())
-            return;
-        NotAvailable("SelectPicturePart");
+        std::string result = SelectPicturePartBody(WindowFromLong(hParentWnd), NarrowName(strFileName),
+                                                   bCopyRes != VARIANT_FALSE, iSizeX, iSizeY);
+        if (!result.empty())
+            *pstrRes = SysAllocString(FromAnsi(result).c_str());
     });
 }
 

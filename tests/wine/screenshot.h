@@ -6,8 +6,11 @@
 // The dialog's window as painted on the screen, kept as a bitmap file for a person to look at.
 inline void SaveScreenshot(HWND hWnd, const char* fileName)
 {
-    RECT r;
-    GetWindowRect(hWnd, &r);
+    RECT r, window, display = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    GetWindowRect(hWnd, &window);
+    // A maximised window's frame lies partly off the screen, where nothing can be copied from.
+    if (!IntersectRect(&r, &window, &display))
+        return;
     const int w = r.right - r.left, h = r.bottom - r.top;
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
