@@ -595,6 +595,39 @@ TEST_F(Results, DestroyScanWindowAlwaysSucceeds)
     EXPECT_EQ(m_helper->DestroyScanWindow(), S_OK);
 }
 
+// A failing call: error information from the versioned ProgID, the context first, and one log entry
+// at the local time of the call holding the same text.
+TEST_F(Results, AFailureCarriesErrorInformationAndOneLogEntry)
+{
+    LogWatch log;
+    Bstr res;
+    EXPECT_EQ(m_helper->ResizePicture(Bstr(L"Z:\\no\\such\\picture.jpg"), 640, 480, VARIANT_FALSE, res.Put()), E_FAIL);
+
+    ComPtr<ISupportErrorInfo> sei;
+    Query(IID_ISupportErrorInfo, sei);
+    ASSERT_EQ(sei->InterfaceSupportsErrorInfo(IID_IClientHelper), S_OK);
+    ComPtr<IErrorInfo> info;
+    ASSERT_EQ(GetErrorInfo(0, info.Put()), S_OK);
+    ASSERT_NE(info.Get(), nullptr);
+    Bstr source;
+    Bstr description;
+    EXPECT_EQ(info->GetSource(source.Put()), S_OK);
+    EXPECT_EQ(info->GetDescription(description.Put()), S_OK);
+    EXPECT_EQ(source.Text(), kProgId);
+    const std::wstring text = description.Text();
+    EXPECT_EQ(text, L"CClientHelper::ResizePicture()\r\nНе удалось загрузить файл с изображением.");
+
+    std::vector<LogEntry> entries;
+    ASSERT_TRUE(log.NewEntries(entries));
+    ASSERT_EQ(entries.size(), 1u);
+    char ansi[512] = {};
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, ansi, sizeof(ansi), nullptr, nullptr);
+    EXPECT_EQ(entries[0].text, ansi);
+    EXPECT_TRUE(IsRecentLocalTime(entries[0].date));
+    EXPECT_FALSE(entries[0].file.empty());
+    EXPECT_GT(entries[0].line, 0);
+}
+
 // ---- late binding, the way script hosts call ----
 
 using LateBound = ClientTest;
