@@ -5,7 +5,8 @@ SETUP_STAMP := $(BUILD)/.setup-ok
 WINARCH    := $(shell /usr/lib/wine/wine --version >/dev/null 2>&1 && echo win32 || echo win64)
 CMAKE_GEN  := -G Ninja -Wno-dev
 
-.PHONY: all setup dll native win64 test test-native test-asan test-fuzz fuzz-long bench test-wine demo clean
+.PHONY: all setup dll native win64 test test-native test-asan test-fuzz fuzz-long bench test-wine demo clean \
+        dist msi test-msi test-i686
 
 all: dll native
 
@@ -66,11 +67,26 @@ fuzz-long:
 bench: native
 	BUILD_DIR=$(abspath $(BUILD)) bash scripts/bench.sh
 
-test: test-native test-asan test-fuzz test-wine
+test: test-native test-asan test-fuzz test-wine test-msi
 	@echo "all test tiers passed (Wine tests ran as $(WINARCH))"
 
 demo: native dll $(if $(filter win64,$(WINARCH)),win64)
 	BUILD_DIR=$(abspath $(BUILD)) TREL_WINARCH=$(WINARCH) bash scripts/demo.sh
+
+# What ships: $(BUILD)/dist and $(BUILD)/TrelClientHelper-<version>.zip, only the files of
+# packaging/dist.list, checked by name, machine, exports and imports, and against every test stand-in.
+dist: $(BUILD)/win32/build.ninja $(BUILD)/win64/build.ninja
+	cmake --build $(BUILD)/win32 -j $(JOBS) --target TrelClientHelper trel_standins
+	cmake --build $(BUILD)/win64 -j $(JOBS) --target TrelClientHelper trel_standins
+	python3 scripts/dist.py build --root . --build $(abspath $(BUILD)) --out $(BUILD)/dist --zip-dir $(BUILD)
+
+# The installers, made by wixl from the checked distribution: $(BUILD)/msi/*.msi.
+msi: dist
+	bash scripts/msi.sh $(BUILD)/dist $(BUILD)/msi
+
+# The installer under Wine in a fresh 64-bit prefix: install, script round trip, uninstall, reinstall, upgrade.
+test-msi: msi
+	python3 tests/packaging/msi_wine_test.py --root . --build $(abspath $(BUILD)) --dist $(BUILD)/dist --msi-dir $(BUILD)/msi
 
 clean:
 	rm -rf $(BUILD)/native $(BUILD)/asan $(BUILD)/fuzz $(BUILD)/win32 $(BUILD)/win64

@@ -90,6 +90,14 @@ class PeFile:
             names.append(self._cstr(name_rva).lower())
         raise PeError("import table without end")
 
+    def file_version(self):
+        """The binary file version of the version block (VS_FIXEDFILEINFO), as "a.b.c.d"."""
+        at = self.data.find(struct.pack("<I", 0xFEEF04BD))
+        if at < 0:
+            raise PeError("no version block")
+        ms, ls = self._unpack("<II", at + 8)
+        return "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
     def version_strings(self):
         """The StringFileInfo values of the version resource, found by their UTF-16 keys."""
         out = {}
