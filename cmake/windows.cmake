@@ -98,3 +98,6 @@ set_tests_properties(dll.imports PROPERTIES LABELS static ENVIRONMENT "OBJDUMP=$
 
 # Packaging: the list of test stand-ins the distribution check refuses.
 include(${CMAKE_SOURCE_DIR}/cmake/packaging.cmake)
+
+# Compile-time checks of layouts and calling conventions shared with outside code.
+target_sources(trelshell PRIVATE src/shell/AbiChecks.cpp src/shell/AbiSlots.c)
