@@ -61,14 +61,16 @@ wine32() {
   "$SHIM/bin/wine" "$@"
 }
 
-# Sets Start = 4 (disabled) for the services whose device host crash-loops under emulation.
-disable_services() {
+# Sets Start = 4 (disabled) for the services whose device host crash-loops under emulation, and
+# for the event log, whose service host would be one more emulated process start per session; and
+# turns off the crash dialog (edited in the files: every Wine process here costs a minute).
+configure_prefix() {
   python3 - "$WINEPREFIX/system.reg" <<'EOF'
 import re, sys
 path = sys.argv[1]
 text = open(path, encoding="utf-8", errors="surrogateescape").read()
 blocks = text.split("\n\n")
-for svc in ("MountMgr", "NDIS", "nsiproxy", "PlugPlay"):
+for svc in ("MountMgr", "NDIS", "nsiproxy", "PlugPlay", "Eventlog"):
     head = "[System\\\\CurrentControlSet\\\\Services\\\\%s]" % svc
     found = [i for i, b in enumerate(blocks) if b.lower().startswith(head.lower())]
     if not found:
@@ -78,19 +80,31 @@ for svc in ("MountMgr", "NDIS", "nsiproxy", "PlugPlay"):
         blocks[i] = b if n else b + '\n"Start"=dword:00000004'
 open(path, "w", encoding="utf-8", errors="surrogateescape").write("\n\n".join(blocks))
 EOF
+  grep -q '^\[Software\\\\Wine\\\\WineDbg\]' "$WINEPREFIX/user.reg" ||
+    printf '\n[Software\\\\Wine\\\\WineDbg]\n"ShowCrashDialog"=dword:00000000\n' >> "$WINEPREFIX/user.reg"
 }
 
+# Bumped when configure_prefix changes, so that a kept prefix is configured again.
+PREFIX_CONFIG=2
+
 cmd_prefix() {
-  [ -f "$WINEPREFIX/.trel-ready" ] && return 0
+  if [ -f "$WINEPREFIX/.trel-ready" ]; then
+    if [ "$(cat "$WINEPREFIX/.trel-ready")" != "$PREFIX_CONFIG" ]; then
+      "$WINESERVER" -k 2>/dev/null || true
+      "$WINESERVER" -w 2>/dev/null || true
+      configure_prefix
+      echo "$PREFIX_CONFIG" > "$WINEPREFIX/.trel-ready"
+    fi
+    return 0
+  fi
   local t0=$SECONDS
   rm -rf "$WINEPREFIX"
   mkdir -p "$(dirname "$WINEPREFIX")"
   wine32 wineboot -i </dev/null >/dev/null 2>&1 || true
-  wine32 reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1 || true
   "$WINESERVER" -w || true
   [ -f "$WINEPREFIX/system.reg" ] || die "wineboot made no prefix in $WINEPREFIX"
-  disable_services
-  touch "$WINEPREFIX/.trel-ready"
+  configure_prefix
+  echo "$PREFIX_CONFIG" > "$WINEPREFIX/.trel-ready"
   echo "32-bit prefix made in $((SECONDS - t0)) s: $WINEPREFIX"
 }
 
