@@ -68,7 +68,8 @@ bench: native
 	BUILD_DIR=$(abspath $(BUILD)) bash scripts/bench.sh
 
 # The shipped i686 DLL in a 32-bit prefix of its own (build/wineprefix-i686): natively where this
-# kernel runs 32-bit code (half a minute), under qemu-user emulation elsewhere (about ten minutes).
+# kernel runs 32-bit code (half a minute), under qemu-user emulation elsewhere (10 to 12 minutes, and
+# about 19 more the first time for the prefix).
 test-i686: dll $(BUILD)/native/build.ninja
 	cmake --build $(BUILD)/native -j $(JOBS) --target trelimg
 	BUILD_DIR=$(abspath $(BUILD)) bash scripts/test-i686.sh
@@ -76,7 +77,7 @@ test-i686: dll $(BUILD)/native/build.ninja
 # Every tier; the i686 tier only where it runs natively (under emulation it would take CI past its time limit).
 test: test-native test-asan test-fuzz test-wine test-msi
 	@if [ "$(WINARCH)" = win32 ]; then $(MAKE) --no-print-directory test-i686; \
-	 else echo "test-i686 skipped: this kernel runs no 32-bit code; run 'make test-i686' (qemu-user, about ten minutes)"; fi
+	 else echo "test-i686 skipped: this kernel runs no 32-bit code; run 'make test-i686' (qemu-user, 10 to 12 minutes)"; fi
 	@echo "all test tiers passed (Wine tests ran as $(WINARCH))"
 
 # Only what the demo runs: the DLL of the architecture Wine runs here, trelimg and the pty device model.
