@@ -102,4 +102,4 @@ test-msi: msi
 	python3 tests/packaging/msi_wine_test.py --root . --build $(abspath $(BUILD)) --dist $(BUILD)/dist --msi-dir $(BUILD)/msi
 
 clean:
-	rm -rf $(BUILD)/native $(BUILD)/asan $(BUILD)/fuzz $(BUILD)/win32 $(BUILD)/win64
+	rm -rf $(BUILD)/native $(BUILD)/asan $(BUILD)/fuzz $(BUILD)/win32 $(BUILD)/win64 $(BUILD)/dist $(BUILD)/msi $(BUILD)/TrelClientHelper-*.zip
