@@ -9,7 +9,8 @@ export DEBIAN_FRONTEND=noninteractive
 
 PKGS=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine32:i386 wine64 libwine-dev xvfb xauth socat
       nasm dpkg-dev libjpeg62-turbo-dev ninja-build cmake g++ clang libclang-rt-14-dev googletest
-      python3 imagemagick netpbm libtiff-tools giflib-tools libjpeg-turbo-progs libvips-tools locales x11-apps)
+      python3 imagemagick netpbm libtiff-tools giflib-tools libjpeg-turbo-progs libvips-tools locales x11-apps
+      wixl msitools qemu-user)
 
 need_apt=0
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

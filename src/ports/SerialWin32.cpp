@@ -2,6 +2,7 @@
 // converters' serial calls, the chip-ID library for finding them), loaded by name on first use so
 // that a machine without them still loads the component.
 #include "ports/SerialApi.h"
+#include "framework/Abi.h"
 
 namespace {
 
@@ -33,6 +34,7 @@ public:
 template <typename F>
 F Resolve(HMODULE module, const char* name)
 {
+    TREL_ASSERT_WINAPI(F);
     if (module == nullptr)
         return nullptr;
     return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));

@@ -6,6 +6,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include "framework/Abi.h"
 #endif
 
 namespace {
@@ -56,6 +57,7 @@ private:
     template <typename F>
     static F Resolve(HMODULE module, const char* name)
     {
+        TREL_ASSERT_WINAPI(F);
         return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
     }
 

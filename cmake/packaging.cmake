@@ -1,0 +1,42 @@
+# What packaging needs from the Windows build: the list of test stand-ins (every target built from
+# a source under tests/standins/, whoever adds it and wherever), so that the distribution check
+# can refuse them by name and by content, and one target that builds them all.
+function(trel_collect_standins)
+  set(dirs ${CMAKE_SOURCE_DIR})
+  set(files)
+  set(targets)
+  while(dirs)
+    list(POP_FRONT dirs dir)
+    get_property(sub DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+    list(APPEND dirs ${sub})
+    get_property(dir_targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+    foreach(t ${dir_targets})
+      get_target_property(type ${t} TYPE)
+      if(NOT type MATCHES "^(EXECUTABLE|SHARED_LIBRARY|MODULE_LIBRARY)$")
+        continue()
+      endif()
+      get_target_property(srcs ${t} SOURCES)
+      foreach(s ${srcs})
+        if(s MATCHES "(^|/)tests/standins/")
+          list(APPEND files "$<TARGET_FILE:${t}>")
+          list(APPEND targets ${t})
+          break()
+        endif()
+      endforeach()
+    endforeach()
+  endwhile()
+  list(JOIN files "\n" text)
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/standins.list CONTENT "${text}\n")
+  add_custom_target(trel_standins)
+  if(targets)
+    add_dependencies(trel_standins ${targets})
+  endif()
+endfunction()
+# Run after every CMake file has added its targets.
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL trel_collect_standins)
+
+# The distribution check against stand-ins, foreign machines and damaged files (no Wine needed).
+find_package(Python3 COMPONENTS Interpreter REQUIRED)
+add_test(NAME dist.check COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/packaging/test_dist.py)
+set_tests_properties(dist.check PROPERTIES LABELS static
+  ENVIRONMENT "TREL_DLL=$<TARGET_FILE:TrelClientHelper>;TREL_BUILD_ROOT=${TREL_BUILD_ROOT}")
