@@ -31,6 +31,11 @@ for arch in x64 x86; do
   ( cd "$work"
     python3 "$ROOT/scripts/msi_registry.py" --rgs "$ROOT/src/resources/TrelClientHelper.rgs" \
       --idl "$ROOT/src/resources/TrelClientHelper.idl" "${comps[@]}" > Registry.idt
+    # The picture selection control's own registration, in the same table (without its header).
+    ctls=(--component CTL32:32:ctl32:INSTALLDIR32)
+    [ "$arch" = x64 ] && ctls=(--component CTL64:64:ctl64:INSTALLDIR64 "${ctls[@]}")
+    python3 "$ROOT/scripts/msi_registry.py" --rgs "$ROOT/src/resources/TrelPictureSelect.rgs" "${ctls[@]}" |
+      tail -n +4 >> Registry.idt
     # The log the DLL writes beside itself goes with it on uninstall.
     msiinfo export "$msi" RemoveFile > RemoveFile.idt
     for bits in 32 64; do

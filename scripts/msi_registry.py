@@ -156,23 +156,27 @@ def emit_script(table, comp, key, path, module, parent_kept=True):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--rgs", required=True)
-    ap.add_argument("--idl", required=True)
+    ap.add_argument("--idl", help="the type library's source (none for a DLL without one)")
     ap.add_argument("--component", action="append", required=True,
                     help="ID:BITS:FILEKEY:DIRPROP (BITS 32 or 64)")
     a = ap.parse_args()
     with open(a.rgs, encoding="utf-8-sig") as f:
         roots = parse_rgs(f.read())
-    with open(a.idl, encoding="utf-8") as f:
-        idl = parse_idl(f.read())
+    idl = None
+    if a.idl:
+        with open(a.idl, encoding="utf-8") as f:
+            idl = parse_idl(f.read())
     table = Table()
-    tlb = "TypeLib\\%s" % idl["libid"]
-    ver = tlb + "\\" + idl["version"]
     for n, spec in enumerate(a.component):
         comp, bits, filekey, dirprop = spec.split(":")
         module = "[#%s]" % filekey
         for root in roots:
             for child in root.children:
                 emit_script(table, comp, child, "", module)
+        if idl is None:
+            continue
+        tlb = "TypeLib\\%s" % idl["libid"]
+        ver = tlb + "\\" + idl["version"]
         if n == 0:
             table.add(comp, tlb, "*", None)
             table.add(comp, ver, None, idl["help"])
