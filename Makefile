@@ -73,7 +73,7 @@ fuzz-dispatch: native dll $(if $(filter win64,$(WINARCH)),win64)
 	  ctest --output-on-failure -R 'wine\.(setup|cleanup|dispatch_fuzz)'
 
 leak-long: native dll $(if $(filter win64,$(WINARCH)),win64)
-	cd $(BUILD)/$(WINARCH) && TREL_LONG_USE_CALLS=10000 ctest --output-on-failure -R 'wine\.(setup|cleanup|long_use)'
+	cd $(BUILD)/$(WINARCH) && TREL_LONG_USE_CALLS=10000 TREL_TEST_TIMEOUT=3600 ctest --output-on-failure -R 'wine\.(setup|cleanup|long_use)'
 
 # The most exposed readers fuzzed 30 minutes each; the grown corpora replace the seed corpora minimised.
 fuzz-hostile: $(BUILD)/fuzz/build.ninja

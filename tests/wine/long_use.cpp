@@ -135,7 +135,7 @@ TEST(LongUse, MemoryAndHandlesStayAndTheModuleUnloads)
         {"SelectPicturePart ''", 1,
          [&](IClientHelper* p) { Bstr r; return p->SelectPicturePart(0, empty, VARIANT_FALSE, 10, 10, r.Put()); },
          true},
-        {"SelectPicturePart missing", 20,
+        {"SelectPicturePart missing", 50,
          [&](IClientHelper* p) { Bstr r; return p->SelectPicturePart(0, missing, VARIANT_TRUE, 64, 48, r.Put()); },
          false},
         {"OpenPictureWith", 20,
