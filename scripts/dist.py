@@ -20,7 +20,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from pe_info import PeError, PeFile  # noqa: E402
 
 SYSTEM_DLLS = {"kernel32", "user32", "gdi32", "advapi32", "ole32", "oleaut32", "shell32", "comdlg32",
-               "comctl32", "msvcrt", "setupapi", "winmm", "version", "shlwapi", "uuid", "strmiids",
+               "comctl32", "msvcrt", "setupapi", "winmm", "version", "shlwapi", "uuid", "strmiids", "urlmon",
                "quartz", "oledlg", "winspool.drv"}
 KINDS = {"dll-i386": "i386", "dll-x86-64": "x86-64", "text": None}
 # Names of the outside components our stand-ins imitate, refused even when no build has made them.
