@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Long fuzz runs where outside data is most hostile: the JPEG, Bitmap, GIF, TIFF and PCX readers and
 # the key reader and Hod-Test line protocols, FUZZ_SECONDS each (1800 by default), JOBS at a time.
-# Each run starts from the seed corpus; afterwards the grown corpus is merged back into the seed
-# corpus minimised (libFuzzer's -merge=1 keeps only inputs that add coverage), crash inputs are
+# Each run starts from the seed corpus; afterwards the inputs it found that add coverage join the
+# seed corpus (libFuzzer's -merge=1; the named seeds stay), crash inputs are
 # kept under tests/fuzz/regressions/<target>/, and the edge coverage of the seed corpus before and
 # after is reported with the executions:
 #   fuzz-hostile.sh FUZZ_BUILD_DIR [TARGET...]
@@ -29,15 +29,14 @@ run_one() {
     -artifact_prefix="$crashes/" "$work" "$seeds" > "$work.log" 2>&1
   local rc=$?
   local runs; runs="$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$work.log" | grep -o '[0-9]*$')"
-  local grown; grown="$(mktemp -d)"
-  "$bin" -merge=1 -rss_limit_mb=2048 -max_len=262144 "$grown" "$seeds" "$work" > /dev/null 2>&1
-  local after; after="$(coverage "$bin" "$grown")"
-  if [ -n "$after" ] && [ "${after:-0}" -ge "${before:-0}" ]; then
-    rm -rf "$seeds"; mkdir -p "$seeds"; cp "$grown"/* "$seeds"/ 2>/dev/null
-  fi
+  # The named seeds (made by peers) stay; of the new inputs only those that add coverage join them.
+  local added; added=$(ls "$seeds" | wc -l)
+  "$bin" -merge=1 -rss_limit_mb=2048 -max_len=262144 "$seeds" "$work" > /dev/null 2>&1
+  added=$(( $(ls "$seeds" | wc -l) - added ))
+  local after; after="$(coverage "$bin" "$seeds")"
   rmdir "$crashes" 2>/dev/null
-  echo "$name: ${runs:-?} executions in ${seconds}s, exit $rc; edge coverage ${before:-?} -> ${after:-?}; seed corpus $(ls "$seeds" | wc -l) files" | tee -a "$report"
-  rm -rf "$work" "$work.log" "$grown"
+  echo "$name: ${runs:-?} executions in ${seconds}s, exit $rc; edge coverage ${before:-?} -> ${after:-?}; $added inputs added to the seed corpus" | tee -a "$report"
+  rm -rf "$work" "$work.log"
 }
 
 running=0
