@@ -231,6 +231,8 @@ private:
     void Paint(HDC hdc, const RECT& client);
     SelHandle HitTest(int x, int y) const;
     void ChangeSelection(const SelRect& rect);
+    // The selection follows the pointer at (x, y) of the view during a drag.
+    void DragTo(int x, int y);
     void OnKey(WPARAM key);
 
     SelLimits Limits() const
@@ -716,6 +718,19 @@ SelHandle CPictureSelect::HitTest(int x, int y) const
     return HitTestSelection(PictureToView(m_fit, m_sel), x, y, kGrabTolerance);
 }
 
+void CPictureSelect::DragTo(int x, int y)
+{
+    int32_t dx, dy;
+    if (m_dragHandle == SEL_NONE) {
+        dx = ViewToPictureX(m_fit, x, m_picture.Width()) - m_dragStart.left;
+        dy = ViewToPictureY(m_fit, y, m_picture.Height()) - m_dragStart.top;
+    } else {
+        dx = ViewToPictureDistance(m_fit, x - m_pressX);
+        dy = ViewToPictureDistance(m_fit, y - m_pressY);
+    }
+    ChangeSelection(DragSelection(m_dragStart, m_dragHandle, dx, dy, Limits()));
+}
+
 void CPictureSelect::ChangeSelection(const SelRect& rect)
 {
     if (rect == m_sel)
@@ -881,21 +896,13 @@ LRESULT CPictureSelect::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
             m_dragging = false;
             ReleaseCapture();
         }
-        if (m_dragging) {
-            const int x = PointX(lParam), y = PointY(lParam);
-            int32_t dx, dy;
-            if (m_dragHandle == SEL_NONE) {
-                dx = ViewToPictureX(m_fit, x, m_picture.Width()) - m_dragStart.left;
-                dy = ViewToPictureY(m_fit, y, m_picture.Height()) - m_dragStart.top;
-            } else {
-                dx = ViewToPictureDistance(m_fit, x - m_pressX);
-                dy = ViewToPictureDistance(m_fit, y - m_pressY);
-            }
-            ChangeSelection(DragSelection(m_dragStart, m_dragHandle, dx, dy, Limits()));
-        }
+        if (m_dragging)
+            DragTo(PointX(lParam), PointY(lParam));
         return 0;
     case WM_LBUTTONUP:
         if (m_dragging) {
+            // The release point counts: moves just before it may have been merged into it.
+            DragTo(PointX(lParam), PointY(lParam));
             m_dragging = false;
             ReleaseCapture();
         }
