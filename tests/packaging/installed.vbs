@@ -1,8 +1,8 @@
 ' The installed component as a 64-bit script host finds it: both ProgIDs, a method called, and a
 ' failure logged beside the installed DLL (so the installed one is the DLL that ran).
 Dim o1, o2, path, f, logPath
-Set o1 = CreateObject("TrelClientHelper.ClientHelper")
-Set o2 = CreateObject("TrelClientHelper.ClientHelper.1")
+Set o1 = WScript.CreateObject("TrelClientHelper.ClientHelper")
+Set o2 = WScript.CreateObject("TrelClientHelper.ClientHelper.1")
 CheckEqual TypeName(o1), "IClientHelper", "created by the version-independent ProgID"
 CheckEqual TypeName(o2), "IClientHelper", "created by the versioned ProgID"
 
