@@ -167,8 +167,8 @@ def main():
         with open(a.idl, encoding="utf-8") as f:
             idl = parse_idl(f.read())
     table = Table()
-    for n, spec in enumerate(a.component):
-        comp, bits, filekey, dirprop = spec.split(":")
+    for n, given in enumerate(a.component):
+        comp, bits, filekey, dirprop = given.split(":")
         module = "[#%s]" % filekey
         for root in roots:
             for child in root.children:
